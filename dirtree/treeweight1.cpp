@@ -1,0 +1,86 @@
+// treeweight1: the size of a directory tree, walked by changing into each directory.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+[[noreturn]] static void die(const char* message)
+{
+    perror(message);
+    exit(1);
+}
+
+// Adds the size of `path` (relative to the working directory) and of
+// everything below it to `total`, printing every directory and entry.
+static void treeweight(const char* path, int64_t& total)
+{
+    struct stat st;
+    if (lstat(path, &st) == -1)
+        die("lstat");
+    total += st.st_size;
+    if ((st.st_mode & S_IFMT) != S_IFDIR)
+        return;
+
+    DIR* dir = opendir(path);
+    if (dir == nullptr)
+        die("opendir");
+    if (chdir(path) == -1)
+        die("chdir");
+    char* dirPath = realpath(".", nullptr);
+    if (dirPath == nullptr)
+        die("...");
+    printf("Dir path: %s\n", dirPath);
+    free(dirPath);
+
+    for (;;) {
+        // readdir leaves errno alone at the end of the listing: only a
+        // cleared errno tells an error from the end.
+        errno = 0;
+        dirent* entry = readdir(dir);
+        if (entry == nullptr)
+            break;
+        char* entryPath = realpath(entry->d_name, nullptr);
+        if (entryPath == nullptr)
+            die("...");
+        printf("\tFile path: %s : %s\n", entryPath, entry->d_name);
+        free(entryPath);
+
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+            if (stat(entry->d_name, &st) == -1)
+                die("...");
+            total += st.st_size;
+        } else {
+            treeweight(entry->d_name, total);
+        }
+    }
+    if (errno != 0)
+        die("readdir");
+
+    if (chdir("..") == -1)
+        die("chdir");
+    if (closedir(dir) == -1)
+        die("closedir");
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2)
+        die("argumenti");
+
+    // stat follows a symbolic link here; the walker's lstat will not.
+    struct stat st;
+    if (stat(argv[1], &st) == -1)
+        die("....");
+    if ((st.st_mode & S_IFMT) != S_IFDIR)
+        die("not a dir");
+
+    int64_t total = 0;
+    treeweight(argv[1], total);
+    printf("Dir size: %" PRId64 "B\n", total);
+    return 0;
+}

@@ -1,0 +1,374 @@
+// The test kit: processes with pipes and deadlines, temporary trees, file helpers.
+#include "kit.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kit {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// The test's environment with the options' NAME=VALUE entries laid over it.
+std::vector<std::string> environment(const Options& options)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    auto set = [&env](const std::string& entry) {
+        auto name = entry.substr(0, entry.find('=') + 1);
+        for (auto& e : env)
+            if (e.starts_with(name))
+                return void(e = entry);
+        env.push_back(entry);
+    };
+    for (const auto& entry : options.env)
+        set(entry);
+    if (options.fault) {
+        // LeakSanitizer cannot run under ptrace; the rest of ASan can.
+        std::string asan = "ASAN_OPTIONS=";
+        for (const auto& e : env)
+            if (e.starts_with(asan))
+                asan = e + ":";
+        set(asan + "detect_leaks=0");
+    }
+    return env;
+}
+
+std::vector<std::string> commandLine(const Options& options)
+{
+    if (!options.fault)
+        return options.argv;
+    const Fault& f = *options.fault;
+    std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e",
+                                  "inject=" + f.call + ":error=" + f.error + ":when=" + f.when};
+    if (!f.path.empty())
+        argv.insert(argv.end(), {"-P", f.path});
+    argv.push_back("--");
+    argv.insert(argv.end(), options.argv.begin(), options.argv.end());
+    return argv;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (auto& s : strings)
+        result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+}  // namespace
+
+Process::Process(const Options& options)
+{
+    // Everything the child needs is made before the fork: after it, only
+    // async-signal-safe calls.
+    auto argvStrings = commandLine(options);
+    auto envStrings = environment(options);
+    auto argv = pointers(argvStrings);
+    auto envp = pointers(envStrings);
+    const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
+
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1)
+        fail("pipe2");
+    // A test must survive writing to a program that has stopped reading.
+    signal(SIGPIPE, SIG_IGN);
+
+    pid_ = fork();
+    if (pid_ == -1)
+        fail("fork");
+    if (pid_ == 0) {
+        // The programs start with the dispositions a shell would give them.
+        signal(SIGPIPE, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        if (cwd && chdir(cwd) == -1)
+            _exit(126);
+        if (options.unprivileged &&
+            (setgroups(0, nullptr) == -1 || setgid(65534) == -1 || setuid(65534) == -1))
+            _exit(126);
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    in_ = in[1];
+    outFd_ = out[0];
+    errFd_ = err[0];
+    for (int fd : {in_, outFd_, errFd_})
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // A descriptor that polls readable when the child ends. (glibc 2.36's
+    // <sys/pidfd.h> lacks C linkage, so the call is made directly.)
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd_ == -1)
+        fail("pidfd_open");
+    toSend_ = options.input;
+}
+
+Process::~Process()
+{
+    if (!waitStatus_) {
+        ::kill(pid_, SIGKILL);
+        reap(true);
+    }
+    for (int fd : {pidfd_, in_, outFd_, errFd_})
+        if (fd != -1)
+            close(fd);
+}
+
+// Moves bytes between the pipes until `done` holds or the deadline passes.
+bool Process::pump(Clock::time_point until, Goal goal)
+{
+    auto done = [&] {
+        switch (goal) {
+        case Goal::sent: return toSend_.empty();
+        case Goal::line: return out_.find('\n') != std::string::npos || outFd_ == -1;
+        case Goal::closed: return outFd_ == -1 && errFd_ == -1;
+        }
+        return true;
+    };
+    while (!done()) {
+        pollfd fds[3];
+        nfds_t n = 0;
+        if (in_ != -1 && !toSend_.empty())
+            fds[n++] = {in_, POLLOUT, 0};
+        if (outFd_ != -1)
+            fds[n++] = {outFd_, POLLIN, 0};
+        if (errFd_ != -1)
+            fds[n++] = {errFd_, POLLIN, 0};
+        auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
+        if (n == 0 || left <= 0 || poll(fds, n, static_cast<int>(left)) <= 0)
+            return done();
+        for (nfds_t i = 0; i < n; ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (fds[i].fd == in_) {
+                ssize_t w = write(in_, toSend_.data(), toSend_.size());
+                if (w > 0)
+                    toSend_.erase(0, w);
+                else if (w == -1 && errno != EAGAIN) {
+                    toSend_.clear();  // the program closed its input
+                    close(in_);
+                    in_ = -1;
+                }
+                continue;
+            }
+            int& fd = fds[i].fd == outFd_ ? outFd_ : errFd_;
+            std::string& sink = fd == outFd_ ? out_ : err_;
+            char buf[65536];
+            ssize_t r = read(fd, buf, sizeof buf);
+            if (r > 0)
+                sink.append(buf, r);
+            else if (r == 0 || errno != EAGAIN) {
+                close(fd);
+                fd = -1;
+            }
+        }
+    }
+    return true;
+}
+
+void Process::reap(bool block)
+{
+    int status;
+    if (!waitStatus_ && waitpid(pid_, &status, block ? 0 : WNOHANG) == pid_)
+        waitStatus_ = status;
+}
+
+bool Process::send(std::string_view bytes, Millis deadline)
+{
+    toSend_.append(bytes);
+    return pump(Clock::now() + deadline, Goal::sent);
+}
+
+void Process::closeInput()
+{
+    pump(Clock::now() + 5s, Goal::sent);
+    if (in_ != -1)
+        close(in_);
+    in_ = -1;
+    toSend_.clear();
+}
+
+std::optional<std::string> Process::readLine(Millis deadline)
+{
+    pump(Clock::now() + deadline, Goal::line);
+    auto end = out_.find('\n');
+    if (end == std::string::npos)
+        return std::nullopt;
+    std::string line = out_.substr(0, end);
+    out_.erase(0, end + 1);
+    return line;
+}
+
+bool Process::exited()
+{
+    reap(false);
+    return waitStatus_.has_value();
+}
+
+void Process::kill(int sig)
+{
+    if (!exited())
+        ::kill(pid_, sig);
+}
+
+Result Process::finish(Millis deadline)
+{
+    auto until = Clock::now() + deadline;
+    pump(until, Goal::sent);
+    closeInput();
+    Result result;
+    // Both outputs end when the program (and anything it started) has gone.
+    bool closed = pump(until, Goal::closed);
+    pollfd ended{pidfd_, POLLIN, 0};
+    auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
+    if (!closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1) {
+        result.timedOut = true;
+        ::kill(pid_, SIGKILL);
+    }
+    reap(true);
+    result.out = std::move(out_);
+    result.err = std::move(err_);
+    if (WIFEXITED(*waitStatus_))
+        result.status = WEXITSTATUS(*waitStatus_);
+    if (WIFSIGNALED(*waitStatus_))
+        result.signal = WTERMSIG(*waitStatus_);
+    return result;
+}
+
+Result run(const Options& options)
+{
+    Process process(options);
+    return process.finish(options.deadline);
+}
+
+TempDir::TempDir()
+{
+    char name[] = "/tmp/suite-XXXXXX";
+    if (!mkdtemp(name))
+        fail("mkdtemp");
+    path_ = name;
+    // Open to every user, so that a test can run a program unprivileged in it.
+    chmod(path_.c_str(), 0755);
+}
+
+TempDir::~TempDir()
+{
+    removeTree(path_);
+}
+
+void removeTree(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == -1)
+        return;
+    if (!S_ISDIR(st.st_mode)) {
+        unlink(path.c_str());
+        return;
+    }
+    chmod(path.c_str(), 0700);  // tests leave unreadable directories behind
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                removeTree(path + "/" + entry->d_name);
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
+void writeFile(const std::string& path, std::string_view bytes, mode_t mode)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd == -1)
+        fail("open " + path);
+    for (size_t done = 0; done < bytes.size();) {
+        ssize_t w = write(fd, bytes.data() + done, bytes.size() - done);
+        if (w == -1)
+            fail("write " + path);
+        done += w;
+    }
+    close(fd);
+    chmod(path.c_str(), mode);  // exact, whatever the umask
+}
+
+std::string readFile(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        fail("open " + path);
+    std::string bytes;
+    char buf[65536];
+    ssize_t r;
+    while ((r = read(fd, buf, sizeof buf)) > 0)
+        bytes.append(buf, r);
+    close(fd);
+    if (r == -1)
+        fail("read " + path);
+    return bytes;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == -1)
+        fail("lstat " + path);
+    return st.st_mode & 07777;
+}
+
+std::string errorText(int errnum)
+{
+    return std::strerror(errnum);
+}
+
+std::vector<std::string> lines(std::string_view text)
+{
+    std::vector<std::string> result;
+    while (!text.empty()) {
+        auto end = text.find('\n');
+        result.emplace_back(text.substr(0, end));
+        text.remove_prefix(end == text.npos ? text.size() : end + 1);
+    }
+    return result;
+}
+
+std::string uniqueName(std::string_view stem)
+{
+    static std::atomic<int> counter;
+    return std::string(stem) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+}  // namespace kit
