@@ -1,7 +1,279 @@
+// treeweight1 and treeweight: totals, treeweight1's pre-order listing, and every diagnostic.
 #include "kit.h"
+
 #include <gtest/gtest.h>
-TEST(Dirtree, ArgumentCount)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+using kit::errorText;
+
+// What sets the two walkers apart, as a user sees it.
+struct Walker {
+    const char* name;
+    const char* program;
+    const char* statMessage;
+    const char* notDirMessage;
+    const char* lstatMessage;
+    const char* closedirMessage;
+    const char* readdirMessage;
+};
+
+const Walker byChdir{"treeweight1", TREEWEIGHT1, "....", "not a dir", "lstat", "closedir", "readdir"};
+const Walker byPath{"treeweight", TREEWEIGHT, "stat", "nije dir", "...", "...", "dir error"};
+
+void PrintTo(const Walker& walker, std::ostream* os)
 {
-    auto r = kit::run({.argv = {TREEWEIGHT}});
-    EXPECT_EQ(r.err, "argumenti: Success\n");
+    *os << walker.name;
 }
+
+uint64_t lsize(const std::string& path)
+{
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st.st_size;
+}
+
+uint64_t size(const std::string& path)
+{
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_size;
+}
+
+std::string canonical(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    std::string result = resolved ? resolved : "";
+    free(resolved);
+    return result;
+}
+
+std::string sizeLine(uint64_t total)
+{
+    return "Dir size: " + std::to_string(total) + "B\n";
+}
+
+// root/ holds a (5 bytes), link -> a, and sub/ holding b (10 bytes).
+struct Tree {
+    kit::TempDir tmp;
+    std::string root = tmp / "root";
+
+    Tree()
+    {
+        mkdir(root.c_str(), 0755);
+        mkdir((root + "/sub").c_str(), 0755);
+        kit::writeFile(root + "/a", "hello");
+        kit::writeFile(root + "/sub/b", "0123456789");
+        symlink("a", (root + "/link").c_str());
+    }
+
+    // Each directory counts by lstat when listed, by stat as its own "." and
+    // as the ".." of each subdirectory; the start's parent counts once.
+    uint64_t total()
+    {
+        std::string sub = root + "/sub";
+        return lsize(root) + size(root) + size(tmp.path()) + lsize(root + "/a") +
+               lsize(root + "/link") + lsize(sub) + size(sub) + size(root) + lsize(sub + "/b");
+    }
+};
+
+class Walkers : public testing::TestWithParam<Walker> {};
+
+TEST_P(Walkers, TotalsTheTree)
+{
+    Tree tree;
+    auto result = kit::run({.argv = {GetParam().program, tree.root}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    ASSERT_FALSE(result.out.empty());
+    EXPECT_TRUE(result.out.ends_with(sizeLine(tree.total()))) << result.out;
+}
+
+TEST_P(Walkers, TrailingSlashChangesNothing)
+{
+    Tree tree;
+    auto plain = kit::run({.argv = {GetParam().program, tree.root}});
+    auto slashed = kit::run({.argv = {GetParam().program, tree.root + "/"}});
+    EXPECT_EQ(slashed.status, 0);
+    EXPECT_EQ(slashed.out, plain.out);
+}
+
+TEST_P(Walkers, LinkToDirectoryCountsTheLinkOnly)
+{
+    Tree tree;
+    std::string link = tree.tmp / "shortcut";
+    symlink(tree.root.c_str(), link.c_str());
+    auto result = kit::run({.argv = {GetParam().program, link}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, sizeLine(lsize(link)));
+}
+
+TEST_P(Walkers, CountsPastFourGibibytes)
+{
+    Tree tree;
+    std::string sparse = tree.root + "/sparse";
+    kit::writeFile(sparse, "");
+    ASSERT_EQ(truncate(sparse.c_str(), 5LL << 30), 0);
+    auto result = kit::run({.argv = {GetParam().program, tree.root}});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.out.ends_with(sizeLine(tree.total() + (5ULL << 30)))) << result.out;
+}
+
+TEST_P(Walkers, DiagnosticsBeforeTheWalk)
+{
+    const Walker& w = GetParam();
+    kit::TempDir tmp;
+    kit::writeFile(tmp / "file", "x");
+    struct Case {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{}, std::string("argumenti: ") + errorText(0)},
+        {{tmp.path(), tmp.path()}, std::string("argumenti: ") + errorText(0)},
+        {{tmp / "missing"}, std::string(w.statMessage) + ": " + errorText(ENOENT)},
+        {{tmp / "file"}, std::string(w.notDirMessage) + ": " + errorText(0)},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{w.program};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto result = kit::run({.argv = argv});
+        EXPECT_EQ(result.status, 1) << c.err;
+        EXPECT_EQ(result.err, c.err + "\n");
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST_P(Walkers, UnreadableDirectoryEndsTheWalk)
+{
+    Tree tree;
+    mkdir((tree.root + "/locked").c_str(), 0);
+    auto result = kit::run({.argv = {GetParam().program, tree.root}, .unprivileged = true});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "opendir: " + errorText(EACCES) + "\n");
+    EXPECT_EQ(result.out.find("Dir size"), std::string::npos);
+}
+
+// Failures that only a failing call reaches. strace's -P counts only calls
+// on the start directory: its stat in main is the first, the walker's lstat
+// the second.
+TEST_P(Walkers, FailingCallsEndTheWalkWithoutATotal)
+{
+    const Walker& w = GetParam();
+    struct Case {
+        kit::Fault fault;
+        std::string err;
+    } cases[] = {
+        {{"newfstatat", "EIO", "2"}, std::string(w.lstatMessage) + ": " + errorText(EIO)},
+        {{"getdents64", "EIO", "1"}, std::string(w.readdirMessage) + ": " + errorText(EIO)},
+        {{"close", "EIO", "1"}, std::string(w.closedirMessage) + ": " + errorText(EIO)},
+    };
+    for (auto& c : cases) {
+        Tree tree;
+        c.fault.path = tree.root;
+        auto result = kit::run({.argv = {w.program, tree.root}, .fault = c.fault});
+        EXPECT_EQ(result.status, 1) << c.fault.call;
+        EXPECT_EQ(result.err, c.err + "\n");
+        EXPECT_EQ(result.out.find("Dir size"), std::string::npos) << c.fault.call;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Walkers, testing::Values(byChdir, byPath),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// treeweight1 lists depth-first and pre-order: a subdirectory's block follows
+// its entry's line at once. The stream's order within a directory is free.
+TEST(Treeweight1, ListsEveryDirectoryAndEntryInPreOrder)
+{
+    Tree tree;
+    auto result = kit::run({.argv = {TREEWEIGHT1, tree.root}});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto out = kit::lines(result.out);
+    std::string root = canonical(tree.root), sub = root + "/sub", parent = canonical(tree.tmp.path());
+    auto entry = [](const std::string& path, const std::string& name) {
+        return "\tFile path: " + path + " : " + name;
+    };
+    std::vector<std::string> rootEntries{entry(root, "."), entry(parent, ".."), entry(root + "/a", "a"),
+                                         entry(root + "/a", "link"), entry(sub, "sub")};
+    std::vector<std::string> subEntries{entry(sub, "."), entry(root, ".."), entry(sub + "/b", "b")};
+
+    ASSERT_EQ(out.size(), 1 + rootEntries.size() + 1 + subEntries.size() + 1);
+    EXPECT_EQ(out.front(), "Dir path: " + root);
+    EXPECT_EQ(out.back(), "Dir size: " + std::to_string(tree.total()) + "B");
+
+    auto subLine = std::find(out.begin(), out.end(), entry(sub, "sub"));
+    ASSERT_NE(subLine, out.end());
+    ASSERT_EQ(*(subLine + 1), "Dir path: " + sub);
+    std::vector<std::string> subBlock(subLine + 2, subLine + 2 + subEntries.size());
+    std::vector<std::string> rootBlock(out.begin() + 1, subLine + 1);
+    rootBlock.insert(rootBlock.end(), subLine + 2 + subEntries.size(), out.end() - 1);
+    std::ranges::sort(subBlock);
+    std::ranges::sort(subEntries);
+    std::ranges::sort(rootBlock);
+    std::ranges::sort(rootEntries);
+    EXPECT_EQ(subBlock, subEntries);
+    EXPECT_EQ(rootBlock, rootEntries);
+}
+
+TEST(Treeweight1, EmptyDirectoryListsDotAndDotDot)
+{
+    kit::TempDir tmp;
+    std::string root = tmp / "empty";
+    mkdir(root.c_str(), 0755);
+    auto result = kit::run({.argv = {TREEWEIGHT1, root}});
+    EXPECT_EQ(result.status, 0);
+    auto out = kit::lines(result.out);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[3], "Dir size: " + std::to_string(lsize(root) + size(root) + size(tmp.path())) + "B");
+}
+
+// A dangling link cannot be resolved for treeweight1's listing; treeweight
+// never resolves, so it counts the link like any other.
+TEST(DanglingLink, FailsTheListingButNotTheCount)
+{
+    Tree tree;
+    symlink("nowhere", (tree.root + "/dangling").c_str());
+
+    auto listed = kit::run({.argv = {TREEWEIGHT1, tree.root}});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.err, "...: " + errorText(ENOENT) + "\n");
+    EXPECT_EQ(listed.out.find("Dir size"), std::string::npos);
+
+    auto counted = kit::run({.argv = {TREEWEIGHT, tree.root}});
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_EQ(counted.out, sizeLine(tree.total() + lsize(tree.root + "/dangling")));
+}
+
+// Read permission without search permission: treeweight1 cannot enter the
+// directory, treeweight cannot stat what it lists.
+TEST(SearchDenied, EndsEachWalkerAtItsOwnStep)
+{
+    Tree tree;
+    mkdir((tree.root + "/listable").c_str(), 0444);
+    auto listed = kit::run({.argv = {TREEWEIGHT1, tree.root}, .unprivileged = true});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.err, "chdir: " + errorText(EACCES) + "\n");
+
+    auto counted = kit::run({.argv = {TREEWEIGHT, tree.root}, .unprivileged = true});
+    EXPECT_EQ(counted.status, 1);
+    EXPECT_EQ(counted.err, "...: " + errorText(EACCES) + "\n");
+}
+
+TEST(Treeweight1, FailingChdirOutOrInEndsTheWalk)
+{
+    for (const char* when : {"1", "2"}) {
+        kit::TempDir tmp;
+        auto result = kit::run({.argv = {TREEWEIGHT1, tmp.path()}, .fault = kit::Fault{"chdir", "EACCES", when}});
+        EXPECT_EQ(result.status, 1) << when;
+        EXPECT_EQ(result.err, "chdir: " + errorText(EACCES) + "\n");
+        EXPECT_EQ(result.out.find("Dir size"), std::string::npos);
+    }
+}
+
+}  // namespace
