@@ -1,0 +1,108 @@
+// resuffix: change a file's last suffix by copying it to the new name and removing the old one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+[[noreturn]] static void die(const char* message)
+{
+    perror(message);
+    exit(1);
+}
+
+// Writes all `count` bytes, however many calls that takes.
+static void writeAll(int fd, const char* bytes, size_t count)
+{
+    while (count > 0) {
+        ssize_t written = write(fd, bytes, count);
+        if (written == -1 && errno == EINTR)
+            continue;
+        if (written == -1)
+            die("....");
+        bytes += written;
+        count -= written;
+    }
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3)
+        die("...");
+
+    // The last '.' of the whole path, even one in a directory's name.
+    const char* dot = strrchr(argv[1], '.');
+    if (dot == nullptr)
+        die("...");
+    size_t stemLength = dot - argv[1];
+    size_t suffixLength = strlen(argv[2]);
+    // stem + '.' + suffix + NUL
+    char* newName = static_cast<char*>(malloc(stemLength + 1 + suffixLength + 1));
+    if (newName == nullptr)
+        die("...");
+    memcpy(newName, argv[1], stemLength + 1);  // the stem and its '.'
+    memcpy(newName + stemLength + 1, argv[2], suffixLength + 1);
+
+    int source = open(argv[1], O_RDONLY);
+    if (source == -1)
+        die("...");
+    // The source is known before the new name is touched: a directory would
+    // fail only at the first read, after an existing file there was emptied.
+    struct stat sourceStat;
+    if (fstat(source, &sourceStat) == -1)
+        die("...");
+    if (S_ISDIR(sourceStat.st_mode)) {
+        errno = EISDIR;
+        die("...");
+    }
+    // The suffix asked for is the one it has: the file is where it belongs.
+    if (strcmp(newName, argv[1]) == 0) {
+        close(source);
+        free(newName);
+        return 0;
+    }
+
+    // Private until the final chmod. No O_TRUNC yet: the new name may be
+    // another link to this very file, and emptying it would lose it.
+    int destination = open(newName, O_WRONLY | O_CREAT, 0600);
+    if (destination == -1)
+        die("...");
+    struct stat destinationStat;
+    if (fstat(destination, &destinationStat) == -1)
+        die("...");
+    if (destinationStat.st_dev == sourceStat.st_dev &&
+        destinationStat.st_ino == sourceStat.st_ino) {
+        errno = 0;  // no call failed
+        die("...");
+    }
+    // Known to be another file, it may now be emptied; like O_TRUNC, this
+    // leaves devices and pipes alone.
+    if (S_ISREG(destinationStat.st_mode) && ftruncate(destination, 0) == -1)
+        die("...");
+
+    char buffer[256];
+    for (;;) {
+        ssize_t got = read(source, buffer, sizeof buffer);
+        if (got == -1 && errno == EINTR)
+            continue;
+        if (got == -1)
+            die("...");
+        if (got == 0)
+            break;
+        writeAll(destination, buffer, got);
+    }
+    close(source);
+    close(destination);
+
+    // Only a complete copy lets the old name go.
+    if (unlink(argv[1]) == -1)
+        die("...");
+    // Permission bits with the set-user-ID, set-group-ID and sticky bits.
+    if (chmod(newName, sourceStat.st_mode & 07777) == -1)
+        die("...");
+    free(newName);
+    return 0;
+}

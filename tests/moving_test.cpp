@@ -1,0 +1,429 @@
+// relocate, relocate2 and resuffix: a move by copy that never loses the file.
+#include "kit.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <random>
+
+namespace {
+
+struct Mover {
+    const char* name;
+    const char* program;
+    std::string writeFailed;  // message of a failed write
+    std::string samePath;     // message of a refused second name of the source
+};
+
+const Mover movers[] = {
+    {"relocate", RELOCATE, "....", "ista_putanja"},
+    {"relocate2", RELOCATE2, "...", "isti fajl"},
+    {"resuffix", RESUFFIX, "....", "..."},
+};
+
+// Test names and messages show the program's name.
+void PrintTo(const Mover& mover, std::ostream* out)
+{
+    *out << mover.name;
+}
+
+bool isResuffix(const Mover& mover)
+{
+    return mover.program == std::string(RESUFFIX);
+}
+
+// The command line that moves `folder`/f.txt to `folder`/f.md.
+std::vector<std::string> moveArgs(const Mover& mover, const std::string& folder)
+{
+    if (isResuffix(mover))
+        return {mover.program, folder + "/f.txt", "md"};
+    return {mover.program, folder + "/f.txt", folder + "/f.md"};
+}
+
+std::string randomBytes(size_t size)
+{
+    std::mt19937 generator(static_cast<unsigned>(size));
+    std::string bytes(size, '\0');
+    for (auto& byte : bytes)
+        byte = static_cast<char>(generator());
+    return bytes;
+}
+
+std::vector<std::string> entriesOf(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name != std::string(".") && entry->d_name != std::string(".."))
+                names.emplace_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+ino_t inodeOf(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+void expectMoved(const kit::Result& r, const kit::TempDir& dir, std::string_view bytes, mode_t mode)
+{
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(kit::exists(dir / "f.txt"));
+    ASSERT_TRUE(kit::exists(dir / "f.md"));
+    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes) << "contents differ";
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), mode);
+}
+
+void expectFailed(const kit::Result& r, const std::string& message, int errnum)
+{
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, message + ": " + kit::errorText(errnum) + "\n");
+}
+
+// SIGXFSZ ignored while it lives, so that a program started now sees EFBIG.
+struct IgnoreXfsz {
+    IgnoreXfsz() { signal(SIGXFSZ, SIG_IGN); }
+    ~IgnoreXfsz() { signal(SIGXFSZ, SIG_DFL); }
+};
+
+class Moving : public testing::TestWithParam<Mover> {};
+
+INSTANTIATE_TEST_SUITE_P(All, Moving, testing::ValuesIn(movers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(Moving, ArgumentCount)
+{
+    for (auto argv : {std::vector<std::string>{GetParam().program},
+                      std::vector<std::string>{GetParam().program, "a", "b", "c"}})
+        expectFailed(kit::run({.argv = argv}), "...", 0);
+}
+
+TEST_P(Moving, ModeCarriedWhateverTheUmask)
+{
+    const struct {
+        mode_t mode;
+        const char* umask;
+    } cases[] = {{0640, "077"}, {0640, "022"}, {0604, "077"},
+                 {04755, "022"}, {02710, "077"}, {01777, "022"}};
+    for (auto c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.mode << " umask " << c.umask);
+        kit::TempDir dir;
+        kit::writeFile(dir / "f.txt", "data\n", c.mode);
+        auto argv = moveArgs(GetParam(), dir.path());
+        std::string withUmask = std::string("umask ") + c.umask + "; exec \"$0\" \"$@\"";
+        argv.insert(argv.begin(), {"sh", "-c", withUmask});
+        expectMoved(kit::run({.argv = argv}), dir, "data\n", c.mode);
+    }
+}
+
+TEST_P(Moving, ExistingDestinationOverwritten)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "f.txt", "new", 0640);
+    kit::writeFile(dir / "f.md", "older and longer contents", 0666);
+    expectMoved(kit::run({.argv = moveArgs(GetParam(), dir.path())}), dir, "new", 0640);
+}
+
+// Sizes around both buffers, and large ones that are no multiple of them.
+TEST_P(Moving, ContentsArriveByteForByte)
+{
+    for (size_t size : {0, 1, 255, 256, 257, 1023, 1024, 1025, 256 * 41 + 17, 1024 * 1024 + 3}) {
+        SCOPED_TRACE(size);
+        kit::TempDir dir;
+        auto bytes = randomBytes(size);
+        kit::writeFile(dir / "f.txt", bytes, 0600);
+        expectMoved(kit::run({.argv = moveArgs(GetParam(), dir.path())}), dir, bytes, 0600);
+    }
+}
+
+TEST_P(Moving, SymbolicLinkSourceMovesTheTargetsBytes)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "target", "target bytes", 0604);
+    ASSERT_EQ(symlink("target", (dir / "f.txt").c_str()), 0);
+    expectMoved(kit::run({.argv = moveArgs(GetParam(), dir.path())}), dir, "target bytes", 0604);
+    EXPECT_EQ(kit::readFile(dir / "target"), "target bytes");
+    EXPECT_EQ(kit::modeOf(dir / "target"), 0604);
+}
+
+TEST_P(Moving, DirectorySourceTouchesNothing)
+{
+    for (bool destinationExists : {false, true}) {
+        SCOPED_TRACE(destinationExists);
+        kit::TempDir dir;
+        ASSERT_EQ(mkdir((dir / "f.txt").c_str(), 0755), 0);
+        kit::writeFile(dir / "f.txt/inside", "kept");
+        if (destinationExists)
+            kit::writeFile(dir / "f.md", "must survive", 0644);
+        expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path())}), "...", EISDIR);
+        EXPECT_EQ(kit::readFile(dir / "f.txt/inside"), "kept");
+        EXPECT_EQ(kit::exists(dir / "f.md"), destinationExists);
+        if (destinationExists) {
+            EXPECT_EQ(kit::readFile(dir / "f.md"), "must survive");
+        }
+    }
+}
+
+TEST_P(Moving, DestinationDirectoryRefused)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "f.txt", "stays", 0640);
+    ASSERT_EQ(mkdir((dir / "f.md").c_str(), 0755), 0);
+    expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path())}), "...", EISDIR);
+    EXPECT_EQ(kit::readFile(dir / "f.txt"), "stays");
+    EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0640);
+}
+
+// relocate and relocate2 stop at realpath, before any open; resuffix fails at
+// its open. An open made to fail with EACCES tells the two apart.
+TEST_P(Moving, MissingSource)
+{
+    kit::TempDir dir;
+    bool opens = isResuffix(GetParam());
+    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
+                       .fault = kit::Fault{"openat", "EACCES", "1", dir / "f.txt"}});
+    expectFailed(r, "...", opens ? EACCES : ENOENT);
+    expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path())}), "...", ENOENT);
+    EXPECT_FALSE(kit::exists(dir / "f.md"));
+}
+
+// A file-size limit makes one write short and the next fail with EFBIG.
+TEST_P(Moving, WriteFailingHalfWayKeepsTheSource)
+{
+    IgnoreXfsz ignore;
+    kit::TempDir dir;
+    auto bytes = randomBytes(4096);
+    kit::writeFile(dir / "f.txt", bytes, 0644);
+    auto argv = moveArgs(GetParam(), dir.path());
+    argv.insert(argv.begin(), {"prlimit", "--fsize=1000", "--"});
+    expectFailed(kit::run({.argv = argv}), GetParam().writeFailed, EFBIG);
+    EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
+    EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0644);
+    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes.substr(0, 1000));
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);  // never readable by others
+}
+
+// The short write under the same limit is continued with the rest of the
+// buffer: the write that meets EFBIG asks for the 24 bytes that 1000 lacks
+// of 1024, whichever buffer size.
+TEST_P(Moving, ShortWriteIsContinued)
+{
+    IgnoreXfsz ignore;
+    kit::TempDir dir, traceDir;
+    kit::writeFile(dir / "f.txt", randomBytes(4096), 0644);
+    auto argv = moveArgs(GetParam(), dir.path());
+    argv.insert(argv.begin(), {"strace", "-f", "-e", "trace=write", "-o", traceDir / "trace", "--",
+                               "prlimit", "--fsize=1000", "--"});
+    auto r = kit::run({.argv = argv, .env = {"ASAN_OPTIONS=detect_leaks=0"}});
+    expectFailed(r, GetParam().writeFailed, EFBIG);
+    auto trace = kit::readFile(traceDir / "trace");
+    EXPECT_NE(trace.find(", 24) = -1 EFBIG"), std::string::npos) << trace;
+}
+
+TEST_P(Moving, InterruptedCallsAreRetried)
+{
+    for (auto [call, path] : {std::pair{"write", "f.md"}, std::pair{"read", "f.txt"}}) {
+        SCOPED_TRACE(call);
+        kit::TempDir dir;
+        auto bytes = randomBytes(5000);
+        kit::writeFile(dir / "f.txt", bytes, 0640);
+        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
+                           .fault = kit::Fault{call, "EINTR", "2", dir / path}});
+        expectMoved(r, dir, bytes, 0640);
+    }
+}
+
+// A call failing before the copy: the source stays, and an existing
+// destination is emptied only once it is known to be another file.
+TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
+{
+    const struct {
+        const char* call;
+        const char* on;
+        const char* destinationLeft;
+    } cases[] = {
+        // glibc's fstat is a newfstatat; the sanitizers' wrapper calls fstat.
+        {"openat", "f.txt", "old"},           {"fstat,newfstatat", "f.txt", "old"},
+        {"openat", "f.md", "old"},            {"fstat,newfstatat", "f.md", "old"},
+        {"ftruncate", "f.md", "old"},         {"read", "f.txt", ""},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(testing::Message() << c.call << " " << c.on);
+        kit::TempDir dir;
+        kit::writeFile(dir / "f.txt", "source", 0640);
+        kit::writeFile(dir / "f.md", "old", 0644);
+        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
+                           .fault = kit::Fault{c.call, "EIO", "1", dir / c.on}});
+        expectFailed(r, "...", EIO);
+        EXPECT_EQ(kit::readFile(dir / "f.txt"), "source");
+        EXPECT_EQ(kit::readFile(dir / "f.md"), c.destinationLeft);
+    }
+}
+
+TEST_P(Moving, UnlinkFailingLeavesBothNames)
+{
+    kit::TempDir dir;
+    auto bytes = randomBytes(3000);
+    kit::writeFile(dir / "f.txt", bytes, 0640);
+    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
+                       .fault = kit::Fault{"unlink", "EIO", "1", dir / "f.txt"}});
+    expectFailed(r, "...", EIO);
+    EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
+    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);
+}
+
+// The same for real: no write permission on the source's folder (the
+// destination there exists already and may be written).
+TEST_P(Moving, UnlinkRefusedLeavesBothNames)
+{
+    kit::TempDir dir;
+    std::string folder = dir / "ro";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    kit::writeFile(folder + "/f.txt", "both stay", 0644);
+    kit::writeFile(folder + "/f.md", "", 0666);
+    auto r = kit::run({.argv = moveArgs(GetParam(), folder), .unprivileged = true});
+    expectFailed(r, "...", EACCES);
+    EXPECT_EQ(kit::readFile(folder + "/f.txt"), "both stay");
+    EXPECT_EQ(kit::readFile(folder + "/f.md"), "both stay");
+}
+
+TEST_P(Moving, ChmodFailingLeavesTheCompleteCopy)
+{
+    kit::TempDir dir;
+    auto bytes = randomBytes(3000);
+    kit::writeFile(dir / "f.txt", bytes, 0640);
+    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
+                       .fault = kit::Fault{"chmod", "EPERM", "1", dir / "f.md"}});
+    expectFailed(r, "...", EPERM);
+    EXPECT_FALSE(kit::exists(dir / "f.txt"));
+    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);
+}
+
+// The same for real: the destination belongs to someone else.
+TEST_P(Moving, ChmodRefusedLeavesTheCompleteCopy)
+{
+    kit::TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    kit::writeFile(dir / "f.txt", "copied", 0644);
+    kit::writeFile(dir / "f.md", "root's file", 0666);
+    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()), .unprivileged = true});
+    expectFailed(r, "...", EPERM);
+    EXPECT_FALSE(kit::exists(dir / "f.txt"));
+    EXPECT_EQ(kit::readFile(dir / "f.md"), "copied");
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0666);
+}
+
+// A second name of the source: a hard link, and for relocate and relocate2
+// also other spellings of its path. Nothing may change.
+TEST_P(Moving, SecondNameOfTheSourceRefused)
+{
+    bool resuffix = isResuffix(GetParam());
+    std::vector<std::string> names = {"hard"};
+    if (!resuffix)
+        names.insert(names.end(), {"f.txt", "./f.txt", "d/../f.txt", "soft"});
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        kit::TempDir dir;
+        kit::writeFile(dir / "f.txt", "only copy", 0640);
+        ASSERT_EQ(mkdir((dir / "d").c_str(), 0755), 0);
+        ASSERT_EQ(symlink("f.txt", (dir / "soft").c_str()), 0);
+        ASSERT_EQ(link((dir / "f.txt").c_str(), (dir / "hard").c_str()), 0);
+        if (resuffix) {
+            ASSERT_EQ(link((dir / "f.txt").c_str(), (dir / "f.md").c_str()), 0);
+        }
+        auto argv = resuffix ? std::vector<std::string>{GetParam().program, "f.txt", "md"}
+                             : std::vector<std::string>{GetParam().program, "f.txt", name};
+        expectFailed(kit::run({.argv = argv, .cwd = dir.path()}), GetParam().samePath, 0);
+        EXPECT_EQ(kit::readFile(dir / "f.txt"), "only copy");
+        EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0640);
+        EXPECT_EQ(inodeOf(dir / "hard"), inodeOf(dir / "f.txt"));
+        EXPECT_NE(inodeOf(dir / "soft"), inodeOf(dir / "f.txt"));
+    }
+}
+
+// A bind mount shows the source under another canonical path.
+TEST_P(Moving, BindMountOfTheSourceRefused)
+{
+    kit::TempDir dir;
+    ASSERT_EQ(mkdir((dir / "a").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "b").c_str(), 0755), 0);
+    kit::writeFile(dir / "a/f.txt", "only copy", 0640);
+    if (kit::run({.argv = {"unshare", "-m", "true"}}).status != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    bool resuffix = isResuffix(GetParam());
+    // resuffix meets the bind only through a second name in the same folder.
+    if (resuffix)
+        kit::writeFile(dir / "a/f.md", "", 0644);
+    std::string move = resuffix ? "mount --bind a/f.txt a/f.md && exec \"$0\" a/f.txt md"
+                                : "mount --bind a b && exec \"$0\" a/f.txt b/f.txt";
+    auto r = kit::run({.argv = {"unshare", "-m", "sh", "-c", move, GetParam().program},
+                       .cwd = dir.path()});
+    expectFailed(r, GetParam().samePath, 0);
+    EXPECT_EQ(kit::readFile(dir / "a/f.txt"), "only copy");
+}
+
+TEST(Resuffix, NameForms)
+{
+    const struct {
+        const char* file;
+        const char* suffix;
+        const char* moved;
+    } cases[] = {
+        {"notes.txt", "md", "notes.md"},     {"archive.tar.gz", "zip", "archive.tar.zip"},
+        {"file.", "txt", "file.txt"},        {".profile", "bak", ".bak"},
+        {"a.txt", ".md", "a..md"},           {"a.txt", "", "a."},
+        {"dir.d/file", "x", "dir.x"},        {"./file", "x", ".x"},
+    };
+    for (auto c : cases) {
+        SCOPED_TRACE(c.file);
+        kit::TempDir dir;
+        ASSERT_EQ(mkdir((dir / "dir.d").c_str(), 0755), 0);
+        kit::writeFile(dir / c.file, c.file, 0640);
+        auto r = kit::run({.argv = {RESUFFIX, c.file, c.suffix}, .cwd = dir.path()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(kit::exists(dir / c.file));
+        EXPECT_EQ(kit::readFile(dir / c.moved), c.file);
+        EXPECT_EQ(kit::modeOf(dir / c.moved), 0640);
+    }
+}
+
+TEST(Resuffix, NameWithoutDotCreatesNothing)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "README", "stays", 0644);
+    expectFailed(kit::run({.argv = {RESUFFIX, "README", "md"}, .cwd = dir.path()}), "...", 0);
+    EXPECT_EQ(kit::readFile(dir / "README"), "stays");
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"README"});
+}
+
+// The suffix it already has: the file is left as it is.
+TEST(Resuffix, SameSuffixChangesNothing)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "notes.txt", "kept whole", 0640);
+    auto r = kit::run({.argv = {RESUFFIX, "notes.txt", "txt"}, .cwd = dir.path()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(kit::readFile(dir / "notes.txt"), "kept whole");
+    EXPECT_EQ(kit::modeOf(dir / "notes.txt"), 0640);
+    // Still opened first: a missing file is reported.
+    auto gone = kit::run({.argv = {RESUFFIX, "gone.txt", "txt"}, .cwd = dir.path()});
+    expectFailed(gone, "...", ENOENT);
+}
+
+}  // namespace
