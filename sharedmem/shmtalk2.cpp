@@ -1,0 +1,90 @@
+// shmtalk2: sends the words it reads to a reader, one at a time, through a
+// shared-memory block guarded by two process-shared semaphores.
+#include <fcntl.h>
+#include <semaphore.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+constexpr uint32_t blockSize = 1088;
+
+// The reader addresses these fields by their offsets alone: the layout is a
+// contract between programs that share no code, so a drift must not compile.
+struct MemBlock {
+    sem_t canWrite;  // free text areas, 0 or 1
+    sem_t canRead;   // words waiting in text, 0 or 1
+    char text[blockSize - 64];
+};
+static_assert(sizeof(sem_t) == 32);
+static_assert(offsetof(MemBlock, canWrite) == 0);
+static_assert(offsetof(MemBlock, canRead) == 32);
+static_assert(offsetof(MemBlock, text) == 64);
+static_assert(sizeof(MemBlock) == blockSize);
+
+[[noreturn]] static void die(const char* message)
+{
+    perror(message);
+    exit(1);
+}
+
+// Opens or creates the object, gives it the block's size and maps it whole.
+static MemBlock* createMemBlock(const char* name, uint32_t size)
+{
+    int fd = shm_open(name, O_RDWR | O_CREAT, 0600);
+    if (fd == -1)
+        die("...");
+    if (ftruncate(fd, size) == -1)
+        die("...");
+    void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (block == MAP_FAILED)
+        die("...");
+    // The mapping outlives the descriptor.
+    close(fd);
+    return static_cast<MemBlock*>(block);
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2)
+        die("....");
+    MemBlock* block = createMemBlock(argv[1], blockSize);
+
+    // Set up afresh on every start, also over an object left by an earlier run.
+    if (sem_init(&block->canWrite, 1, 1) == -1)
+        die("...");
+    if (sem_init(&block->canRead, 1, 0) == -1)
+        die("...");
+
+    char word[sizeof block->text];
+    // The field width keeps a word and its zero byte inside `word` (and so
+    // inside `text`): the rest of a longer word is read as the next word.
+    static_assert(sizeof word == 1024, "the width in the read is sizeof word - 1");
+    for (;;) {
+        puts("Message for reader: ");
+        // Whoever drives us through a pipe must see the prompt before we wait.
+        fflush(stdout);
+        // At the end of input there is nothing more to send.
+        if (scanf("%1023s", word) != 1)
+            break;
+        if (sem_wait(&block->canWrite) == -1)
+            die("....");
+        strcpy(block->text, word);
+        if (sem_post(&block->canRead) == -1)
+            die("...");
+        if (strcasecmp(word, "quit") == 0)
+            break;
+    }
+
+    // A reader still holding the block keeps it; only the name goes.
+    if (munmap(block, blockSize) == -1)
+        die("...");
+    if (shm_unlink(argv[1]) == -1)
+        die("...");
+    return 0;
+}
