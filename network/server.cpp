@@ -1,0 +1,150 @@
+// server: a TCP time-of-day server that gives every connection a detached thread of its own.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+constexpr unsigned short port = 8080;
+// A connection thread needs little stack. Default stacks (8 MiB) are too big
+// for the few that glibc keeps for reuse, so each thread would map a new one.
+constexpr size_t threadStackSize = 64 * 1024;
+
+// Written by the SIGTERM handler on whichever thread the signal lands, read by the loop.
+static std::atomic<int> run = 1;
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only touch a lock-free flag");
+
+// Connection threads that have not yet sent their line and closed.
+static std::atomic<int> live = 0;
+
+[[noreturn]] static void die(const char* message)
+{
+    perror(message);
+    exit(1);
+}
+
+static void processSignal(int sig)
+{
+    if (sig == SIGTERM)
+        run = 0;
+}
+
+// The next connection. A failure that concerns only the pending connection
+// (accept(2) lists them) is retried, and so is an interrupted wait, so that
+// after SIGTERM the server still takes one whole connection.
+static int acceptConnection(int listenFd)
+{
+    for (;;) {
+        sockaddr_in peer;
+        socklen_t peerLength = sizeof peer;
+        int connFd = accept(listenFd, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        if (connFd != -1)
+            return connFd;
+        switch (errno) {
+        case ECONNABORTED: case EPROTO: case EINTR:
+        case ENETDOWN: case ENOPROTOOPT: case EHOSTDOWN: case ENONET:
+        case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH:
+            continue;
+        default:
+            return -1;
+        }
+    }
+}
+
+static void* threadFunc(void* arg)
+{
+    int* cell = static_cast<int*>(arg);
+    int error = pthread_detach(pthread_self());
+    if (error > 0) {
+        errno = error;
+        die("detach");
+    }
+
+    // ctime's buffer is shared by the whole process; this one is the thread's own.
+    char text[26];
+    time_t now = time(nullptr);
+    ctime_r(&now, text);
+    int length = strlen(text);
+
+    // A client that has gone loses its line; the others are served on.
+    if (write(*cell, text, length) == -1)
+        perror("s write");
+    close(*cell);
+    free(cell);
+
+    if (--live == 0)
+        live.notify_all();
+    return nullptr;
+}
+
+int main()
+{
+    int option = 1;
+    int listenFd = socket(AF_INET, SOCK_STREAM, 0);
+    if (listenFd == -1)
+        die("....");
+    if (setsockopt(listenFd, SOL_SOCKET, SO_REUSEPORT, &option, sizeof option) == -1)
+        die("....");
+
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    if (bind(listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1)
+        die("...");
+    // A short queue overflows under a burst of clients, and a client that
+    // sends nothing never notices its lost handshake.
+    if (listen(listenFd, SOMAXCONN) == -1)
+        die("....");
+
+    // glibc's signal keeps the handler and resumes the interrupted accept, so
+    // after SIGTERM the server still takes one more connection, then stops.
+    if (signal(SIGTERM, processSignal) == SIG_ERR)
+        die("....");
+    // A write to a client that has reset fails instead of killing the server.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        die("....");
+
+    pthread_attr_t threadAttributes;
+    pthread_attr_init(&threadAttributes);
+    int error = pthread_attr_setstacksize(&threadAttributes, threadStackSize);
+    if (error > 0) {
+        errno = error;
+        die("thread create");
+    }
+
+    while (run) {
+        int connFd = acceptConnection(listenFd);
+        if (connFd == -1)
+            die("accept");
+
+        int* cell = static_cast<int*>(malloc(sizeof(int)));
+        if (cell == nullptr)
+            die("arg malloc");
+        *cell = connFd;
+
+        ++live;
+        pthread_t thread;
+        error = pthread_create(&thread, &threadAttributes, threadFunc, cell);
+        if (error > 0) {
+            errno = error;
+            die("thread create");
+        }
+    }
+    close(listenFd);
+    pthread_attr_destroy(&threadAttributes);
+
+    // Every connection already accepted gets its line before the process ends.
+    for (int n = live; n > 0; n = live)
+        live.wait(n);
+    return 0;
+}

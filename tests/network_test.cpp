@@ -1,0 +1,592 @@
+// server and client: the time line on port 8080, SIGTERM's one more connection,
+// connections that reset, load, and the client's one read per line against test peers.
+#include "kit.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::string_view prefix = "Server response: ";
+// The servers run 5 hours 45 minutes east of UTC, a zone no machine here has.
+constexpr const char* serverZone = "TZ=XYZ-5:45";
+constexpr long serverOffset = 5 * 3600 + 45 * 60;
+
+// Polls `ready` every 10 ms until it holds or `deadline` has passed.
+bool waitFor(const std::function<bool()>& ready, kit::Millis deadline = 10s)
+{
+    auto until = std::chrono::steady_clock::now() + deadline;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+sockaddr_in loopback(uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A connection to 127.0.0.1:`port`, retried while nothing listens yet; -1 if
+// nothing came to listen. Reads on it give up after 10 s.
+int connectTo(uint16_t port, kit::Millis deadline = 10s)
+{
+    int fd = -1;
+    waitFor([&] {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = loopback(port);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            return true;
+        close(fd);
+        fd = -1;
+        return false;
+    }, deadline);
+    if (fd != -1) {
+        timeval limit{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    return fd;
+}
+
+// Everything the peer sends until it closes (or resets, or 10 s pass).
+std::string readAll(int fd)
+{
+    std::string bytes;
+    char buf[4096];
+    ssize_t got;
+    while ((got = read(fd, buf, sizeof buf)) > 0)
+        bytes.append(buf, got);
+    return bytes;
+}
+
+// What the server on port 8080 answers a client that sends nothing.
+std::string fetchLine(kit::Millis deadline = 10s)
+{
+    int fd = connectTo(8080, deadline);
+    if (fd == -1)
+        return "(no connection)";
+    std::string line = readAll(fd);
+    close(fd);
+    return line;
+}
+
+// The time line ctime gives for `t` in a zone `offset` seconds east of UTC.
+std::string timeLine(time_t t, long offset)
+{
+    t += offset;
+    tm fields;
+    gmtime_r(&t, &fields);
+    char text[64];
+    strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &fields);
+    return text;
+}
+
+// Whether the server's main thread waits in accept: only there does SIGTERM
+// leave it to take one more connection (between two accepts it stops at once).
+bool waitsInAccept(pid_t pid)
+{
+    std::ifstream call("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    call >> number;
+    return number == SYS_accept;
+}
+
+// The process that strace `pid` runs, or 0.
+pid_t tracee(pid_t pid)
+{
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    pid_t child = 0;
+    children >> child;
+    return child;
+}
+
+// Every test here that uses port 8080 runs in a network namespace of its own
+// (this test process alone moves into it, and what it starts inherits it), so
+// no other program can hold the port or take the connections.
+class NetworkServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "a private network needs root: " << strerror(errno);
+        network_ = std::filesystem::read_symlink("/proc/self/ns/net");
+        ASSERT_EQ(kit::run({.argv = {"ip", "link", "set", "lo", "up"}}).status, 0);
+    }
+
+    // Nothing started here outlives the test (a killed strace leaves its
+    // tracee running): every other process in this private network is killed.
+    void TearDown() override
+    {
+        if (network_.empty())
+            return;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            pid_t pid = atoi(entry.path().filename().c_str());
+            std::error_code gone;
+            if (pid > 0 && pid != getpid() &&
+                std::filesystem::read_symlink(entry.path() / "ns/net", gone) == network_)
+                ::kill(pid, SIGKILL);
+        }
+    }
+
+    // A server that waits for its first connection.
+    static std::unique_ptr<kit::Process> startServer(std::vector<std::string> args = {})
+    {
+        args.insert(args.begin(), SERVER);
+        auto server = std::make_unique<kit::Process>(kit::Options{.argv = args, .env = {serverZone}});
+        EXPECT_TRUE(waitFor([&] { return waitsInAccept(server->pid()); }));
+        return server;
+    }
+
+    // SIGTERM, then the one more connection that lets the server stop.
+    static kit::Result stop(kit::Process& server)
+    {
+        EXPECT_TRUE(waitFor([&] { return waitsInAccept(server.pid()); }));
+        server.kill(SIGTERM);
+        EXPECT_EQ(fetchLine().size(), 25u);
+        return server.finish(10s);
+    }
+
+private:
+    std::filesystem::path network_;  // set once this test has a network of its own
+};
+
+TEST_F(NetworkServer, LineIsTheCurrentLocalTimeOfTheServer)
+{
+    auto server = startServer();
+    time_t before = time(nullptr);
+    std::string line = fetchLine();
+    time_t after = time(nullptr);
+
+    ASSERT_EQ(line.size(), 25u);
+    EXPECT_TRUE(std::regex_match(line, std::regex("(Mon|Tue|Wed|Thu|Fri|Sat|Sun) "
+                                                  "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                                                  "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n")))
+        << line;
+    bool matches = false;
+    for (time_t t = before; t <= after; ++t)
+        matches |= line == timeLine(t, serverOffset);
+    EXPECT_TRUE(matches) << line;
+
+    auto r = stop(*server);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(NetworkServer, WhatTheClientSendsChangesNothing)
+{
+    auto server = startServer({"ignored", "-x"});
+    int fd = connectTo(8080);
+    ASSERT_NE(fd, -1);
+    std::string request = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(write(fd, request.data(), request.size()), ssize_t(request.size()));
+    // Unread data makes the server's close a reset; what came before it is still read.
+    std::string reply = readAll(fd);
+    close(fd);
+    EXPECT_EQ(reply.size(), 25u) << reply;
+
+    auto r = stop(*server);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(NetworkServer, SigtermStopsAfterOneMoreConnection)
+{
+    auto server = startServer();
+    ASSERT_EQ(fetchLine().size(), 25u);
+
+    // Nothing happens until a client comes, a second SIGTERM included.
+    ASSERT_TRUE(waitFor([&] { return waitsInAccept(server->pid()); }));
+    server->kill(SIGTERM);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(server->exited());
+    server->kill(SIGTERM);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(server->exited());
+
+    // That client still gets its whole line, and then the server is gone.
+    EXPECT_EQ(fetchLine().size(), 25u);
+    auto r = server->finish(10s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(connectTo(8080, 0ms), -1);
+}
+
+TEST_F(NetworkServer, PortHeldWithoutReusePort)
+{
+    int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback(8080);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    auto r = kit::run({.argv = {SERVER}});
+    EXPECT_EQ(r.err, "...: " + kit::errorText(EADDRINUSE) + "\n");
+    EXPECT_EQ(r.status, 1);
+    close(holder);
+}
+
+TEST_F(NetworkServer, TwoServersShareThePort)
+{
+    auto first = startServer();
+    auto second = startServer();
+    first->kill(SIGTERM);
+    second->kill(SIGTERM);
+
+    // Each stops only once the system has handed it a connection of its own.
+    // (A connection waiting in the queue of one that stops is reset.)
+    waitFor([&] { return (first->exited() && second->exited()) || (fetchLine(0ms), false); });
+    for (auto* server : {first.get(), second.get()}) {
+        auto r = server->finish(1s);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+// Clients that reset before the server has written (some after their own end
+// of stream, which makes even the first write raise the broken-pipe signal).
+TEST_F(NetworkServer, ResettingClientsEndOnlyTheirOwnConnection)
+{
+    auto server = startServer();
+    server->kill(SIGSTOP);
+    for (int i = 0; i < 10; ++i) {
+        int fd = connectTo(8080);
+        ASSERT_NE(fd, -1);
+        if (i % 2)
+            shutdown(fd, SHUT_WR);
+        linger reset{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+    }
+    server->kill(SIGCONT);
+
+    EXPECT_EQ(fetchLine().size(), 25u);
+    auto r = stop(*server);
+    EXPECT_EQ(r.status, 0);
+    auto complaints = kit::lines(r.err);
+    EXPECT_EQ(complaints.size(), 10u) << r.err;
+    for (const auto& line : complaints)
+        EXPECT_TRUE(line == "s write: " + kit::errorText(ECONNRESET) ||
+                    line == "s write: " + kit::errorText(EPIPE))
+            << line;
+}
+
+TEST_F(NetworkServer, EveryConnectionUnderLoadGetsItsLine)
+{
+    constexpr int clients = 8, connections = 250;
+    auto server = startServer();
+    std::atomic<int> whole = 0;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c)
+        threads.emplace_back([&] {
+            for (int i = 0; i < connections; ++i)
+                whole += fetchLine().size() == 25;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(whole, clients * connections);
+
+    auto r = stop(*server);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+struct AcceptFault {
+    std::string error;  // what the first accept fails with
+    std::string err;    // what the server says
+    int status;         // -1: it serves on
+};
+
+void PrintTo(const AcceptFault& f, std::ostream* os) { *os << f.error; }
+
+class AcceptFailure : public NetworkServer, public ::testing::WithParamInterface<AcceptFault> {};
+
+TEST_P(AcceptFailure, EndsTheServerOnlyWhenTheSocketIsAtFault)
+{
+    const AcceptFault& f = GetParam();
+    kit::Process strace({.argv = {SERVER}, .fault = kit::Fault{"accept", f.error}});
+    if (f.status == -1) {
+        // The failed accept is taken again, and the client gets its line.
+        EXPECT_EQ(fetchLine().size(), 25u);
+        pid_t server = tracee(strace.pid());
+        ASSERT_GT(server, 0);
+        // To the main thread: while strace holds it, a signal to the process
+        // may land on ThreadSanitizer's own thread, which never handles it.
+        syscall(SYS_tgkill, server, server, SIGTERM);
+        EXPECT_TRUE(waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
+        EXPECT_EQ(strace.finish(1s).status, 0);
+        return;
+    }
+    auto r = strace.finish(10s);
+    EXPECT_EQ(r.err, f.err);
+    EXPECT_EQ(r.status, f.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, AcceptFailure, ::testing::Values(
+    AcceptFault{"ECONNABORTED", "", -1},
+    AcceptFault{"EPROTO", "", -1},
+    AcceptFault{"EMFILE", "accept: " + kit::errorText(EMFILE) + "\n", 1}),
+    [](const auto& info) { return info.param.error; });
+
+TEST_F(NetworkServer, ThreadCreateFailureEndsTheServer)
+{
+    // Every thread creation fails (a sanitizer's own thread may come first).
+    kit::Process strace({.argv = {SERVER}, .fault = kit::Fault{"clone3", "EAGAIN", "1+"}});
+    fetchLine();
+    auto r = strace.finish(10s);
+    EXPECT_EQ(r.err, "thread create: " + kit::errorText(EAGAIN) + "\n");
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(NetworkServer, ClientAgainstServer)
+{
+    auto server = startServer();
+    time_t before = time(nullptr);
+    auto r = kit::run({.argv = {CLIENT, "127.0.0.1", "8080"}, .input = "what time is it?\nand now?\n"});
+    time_t after = time(nullptr);
+
+    EXPECT_EQ(r.signal, 0);
+    std::string answered;
+    for (time_t t = before; t <= after; ++t)
+        if (r.out.starts_with(std::string(prefix) + timeLine(t, serverOffset)))
+            answered = std::string(prefix) + timeLine(t, serverOffset);
+    ASSERT_NE(answered, "") << r.out;
+    // The second line meets the server's close or its reset, whichever came first.
+    if (r.status == 0) {
+        EXPECT_EQ(r.out, answered + std::string(prefix));
+        EXPECT_EQ(r.err, "");
+    } else {
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, answered);
+        EXPECT_TRUE(r.err == "....: " + kit::errorText(ECONNRESET) + "\n" ||
+                    r.err == "....: " + kit::errorText(EPIPE) + "\n")
+            << r.err;
+    }
+    EXPECT_EQ(stop(*server).status, 0);
+}
+
+// A peer on an ephemeral port of 127.0.0.1 that serves one connection by
+// `serve` in a thread of its own.
+class Peer {
+public:
+    explicit Peer(std::function<void(int fd)> serve)
+    {
+        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = loopback(0);
+        socklen_t length = sizeof address;
+        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1 ||
+            listen(listenFd_, 1) == -1 ||
+            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+            throw std::runtime_error("peer socket");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this, serve] {
+            pollfd waiting{listenFd_, POLLIN, 0};
+            if (poll(&waiting, 1, 10000) != 1)
+                return;
+            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            timeval limit{10, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            serve(fd);
+            close(fd);
+        });
+    }
+    ~Peer()
+    {
+        thread_.join();
+        close(listenFd_);
+    }
+    std::string port() const { return std::to_string(port_); }
+    uint16_t number() const { return port_; }
+
+private:
+    int listenFd_;
+    uint16_t port_;
+    std::thread thread_;
+};
+
+// One read of what the client sent: a line, since the client waits between lines.
+std::string readOnce(int fd)
+{
+    char buf[4096];
+    ssize_t got = read(fd, buf, sizeof buf);
+    return got > 0 ? std::string(buf, got) : "";
+}
+
+void sendAll(int fd, std::string_view bytes)
+{
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+}
+
+TEST(NetworkClient, EchoPeerGetsEachLineAsItWasRead)
+{
+    std::string received;
+    kit::Result r;
+    {
+        Peer peer([&](int fd) {
+            for (std::string line; !(line = readOnce(fd)).empty();) {
+                received += line;
+                sendAll(fd, line);
+            }
+        });
+        r = kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = "one\n\ntwo words\nlast"});
+    }
+    EXPECT_EQ(r.out, "Server response: one\nServer response: \nServer response: two words\n"
+                     "Server response: last");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    // Exactly the bytes of each line: an empty line is its line feed alone.
+    EXPECT_EQ(received, "one\n\ntwo words\nlast");
+}
+
+struct PeerCase {
+    const char* name;
+    std::function<void(int fd)> serve;
+    std::string input;
+    std::string out;
+};
+
+// Ends the peer's stream but takes in what the client still sends, so that
+// its close is no reset.
+void endStream(int fd)
+{
+    shutdown(fd, SHUT_WR);
+    readAll(fd);
+}
+
+void PrintTo(const PeerCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string longReply = [] {
+    std::string text;
+    for (int i = 0; text.size() < 1500; ++i)
+        text += std::to_string(i) + " ";
+    return text + "\n";
+}();
+
+class ClientPeer : public ::testing::TestWithParam<PeerCase> {};
+
+TEST_P(ClientPeer, PrintsOneReadPerLine)
+{
+    Peer peer(GetParam().serve);
+    auto r = kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = GetParam().input});
+    EXPECT_EQ(r.out, GetParam().out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, ClientPeer, ::testing::Values(
+    PeerCase{"ReplyAndClose", [](int fd) { readOnce(fd); sendAll(fd, "bye\n"); endStream(fd); },
+             "a\nb\n", "Server response: bye\nServer response: "},
+    PeerCase{"CloseWithoutReply", [](int fd) { readOnce(fd); endStream(fd); },
+             "a\nb\n", "Server response: Server response: "},
+    PeerCase{"LongReplyInParts", [](int fd) { readOnce(fd); sendAll(fd, longReply); readOnce(fd); },
+             "a\nb\n", "Server response: " + longReply.substr(0, 1023) +
+                       "Server response: " + longReply.substr(1023)},
+    PeerCase{"ZeroByteEndsTheReply", [](int fd) { readOnce(fd); sendAll(fd, std::string("ab\0cd\n", 6)); },
+             "a\n", "Server response: ab"},
+    PeerCase{"EmptyInputSendsNothing", [](int fd) { EXPECT_EQ(readAll(fd), ""); },
+             "", ""}),
+    [](const auto& info) { return info.param.name; });
+
+// Where the first argument is no address the peer is 0.0.0.0, which is this
+// host; a port beyond 16 bits keeps its low 16 bits.
+TEST(NetworkClient, AddressAndPortTexts)
+{
+    for (auto [address, offset] : {std::pair{"127.0.0.1", 0}, {"no address", 0}, {"127.0.0.1", 65536}}) {
+        Peer peer([](int fd) { readOnce(fd); sendAll(fd, "hi\n"); });
+        auto r = kit::run({.argv = {CLIENT, address, std::to_string(peer.number() + offset)}, .input = "x\n"});
+        EXPECT_EQ(r.out, "Server response: hi\n") << address << " " << offset;
+        EXPECT_EQ(r.status, 0);
+    }
+}
+
+// How many sockets of this network have `port` as their peer's port.
+int connectionsTo(uint16_t port)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line, slot, local, remote;
+    std::getline(table, line);  // the heading
+    char wanted[8];
+    snprintf(wanted, sizeof wanted, ":%04X", port);
+    int count = 0;
+    while (table >> slot >> local >> remote && std::getline(table, line))
+        count += remote.ends_with(wanted);
+    return count;
+}
+
+// A peer that ends its stream and then resets: the client's next write fails
+// (with the broken-pipe signal ignored, by a message instead of silent death).
+TEST(NetworkClient, WriteToResetConnectionFails)
+{
+    std::atomic<bool> accepted = false;
+    Peer peer([&](int fd) {
+        shutdown(fd, SHUT_WR);
+        linger hard{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        accepted = true;
+    });  // the peer's close now resets
+    kit::Process client({.argv = {CLIENT, "127.0.0.1", peer.port()}});
+    // The client's socket leaves the table once the reset has reached it.
+    EXPECT_TRUE(waitFor([&] { return accepted && connectionsTo(peer.number()) == 0; }));
+    client.send("x\n");
+    auto r = client.finish(10s);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, "....: " + kit::errorText(EPIPE) + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+}
+
+// A peer that takes the line and resets: the client's read fails.
+TEST(NetworkClient, ReadFromResetConnectionFails)
+{
+    Peer peer([](int fd) {
+        readOnce(fd);
+        linger hard{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    });
+    auto r = kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = "a\nb\n"});
+    EXPECT_EQ(r.err, "....: " + kit::errorText(ECONNRESET) + "\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(NetworkClient, Failures)
+{
+    struct Case {
+        std::vector<std::string> argv;
+        std::string err;
+    };
+    for (const auto& c : std::vector<Case>{
+             {{CLIENT}, "....: Success\n"},
+             {{CLIENT, "127.0.0.1"}, "....: Success\n"},
+             {{CLIENT, "127.0.0.1", "1", "2"}, "....: Success\n"},
+             {{CLIENT, "127.0.0.1", "daytime"}, "...: " + kit::errorText(ECONNREFUSED) + "\n"}}) {
+        auto r = kit::run({.argv = c.argv, .input = "x\n"});
+        EXPECT_EQ(r.err, c.err) << c.argv.size();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+}  // namespace
