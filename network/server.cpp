@@ -31,6 +31,13 @@ static std::atomic<int> live = 0;
     exit(1);
 }
 
+// Thread calls return their error number instead of setting errno.
+[[noreturn]] static void dieWith(int error, const char* message)
+{
+    errno = error;
+    die(message);
+}
+
 static void processSignal(int sig)
 {
     if (sig == SIGTERM)
@@ -63,10 +70,8 @@ static void* threadFunc(void* arg)
 {
     int* cell = static_cast<int*>(arg);
     int error = pthread_detach(pthread_self());
-    if (error > 0) {
-        errno = error;
-        die("detach");
-    }
+    if (error > 0)
+        dieWith(error, "detach");
 
     // ctime's buffer is shared by the whole process; this one is the thread's own.
     char text[26];
@@ -115,12 +120,12 @@ int main()
         die("....");
 
     pthread_attr_t threadAttributes;
-    pthread_attr_init(&threadAttributes);
-    int error = pthread_attr_setstacksize(&threadAttributes, threadStackSize);
-    if (error > 0) {
-        errno = error;
-        die("thread create");
-    }
+    int error = pthread_attr_init(&threadAttributes);
+    if (error > 0)
+        dieWith(error, "thread create");
+    error = pthread_attr_setstacksize(&threadAttributes, threadStackSize);
+    if (error > 0)
+        dieWith(error, "thread create");
 
     while (run) {
         int connFd = acceptConnection(listenFd);
@@ -135,10 +140,8 @@ int main()
         ++live;
         pthread_t thread;
         error = pthread_create(&thread, &threadAttributes, threadFunc, cell);
-        if (error > 0) {
-            errno = error;
-            die("thread create");
-        }
+        if (error > 0)
+            dieWith(error, "thread create");
     }
     close(listenFd);
     pthread_attr_destroy(&threadAttributes);
