@@ -78,6 +78,26 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
+// Removes a tree, unreadable parts too.
+void removeTree(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == -1)
+        return;
+    if (!S_ISDIR(st.st_mode)) {
+        unlink(path.c_str());
+        return;
+    }
+    chmod(path.c_str(), 0700);  // tests leave unreadable directories behind
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                removeTree(path + "/" + entry->d_name);
+        closedir(dir);
+    }
+    rmdir(path.c_str());
+}
+
 }  // namespace
 
 Process::Process(const Options& options)
@@ -283,25 +303,6 @@ TempDir::TempDir()
 TempDir::~TempDir()
 {
     removeTree(path_);
-}
-
-void removeTree(const std::string& path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) == -1)
-        return;
-    if (!S_ISDIR(st.st_mode)) {
-        unlink(path.c_str());
-        return;
-    }
-    chmod(path.c_str(), 0700);  // tests leave unreadable directories behind
-    if (DIR* dir = opendir(path.c_str())) {
-        while (dirent* entry = readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                removeTree(path + "/" + entry->d_name);
-        closedir(dir);
-    }
-    rmdir(path.c_str());
 }
 
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode)

@@ -64,8 +64,6 @@ public:
     // Closes standard input, collects the rest of both outputs and the exit
     // status; kills the process if it has not ended by the deadline.
     Result finish(Millis deadline = 20s);
-    // Output not yet taken by readLine.
-    const std::string& pendingOutput() const { return out_; }
 
 private:
     enum class Goal { sent, line, closed };
@@ -94,7 +92,6 @@ private:
     std::string path_;
 };
 
-void removeTree(const std::string& path);
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);        // as lstat sees it
