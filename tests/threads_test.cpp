@@ -206,13 +206,12 @@ TEST_P(Charcount, LinesPrintedBeforeAFailureStay)
     const Program& p = GetParam();
     kit::TempDir dir;
     kit::writeFile(dir / "a", "abc");
-    // The open of "missing" is held back for a second (strace's delay rides
-    // on the error option), long enough for file 1 to be counted and printed
-    // into the output buffer of the pipe.
+    // The open of "missing" is held back for a second, long enough for
+    // file 1 to be counted and printed into the output buffer of the pipe.
     auto r = kit::run({.argv = {p.path, "a", "missing"},
                        .cwd = dir.path(),
                        .env = {quietThreadSanitizer()},
-                       .fault = kit::Fault{"openat", "ENOENT:delay_enter=1000000", "1", "missing"}});
+                       .fault = kit::Fault{"openat", "ENOENT", "1", "missing", "1000000"}});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "...: No such file or directory\n");
     EXPECT_EQ(r.out, fileLine(p, 1, 3) + "\n");

@@ -60,8 +60,10 @@ std::vector<std::string> commandLine(const Options& options)
     if (!options.fault)
         return options.argv;
     const Fault& f = *options.fault;
-    std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e",
-                                  "inject=" + f.call + ":error=" + f.error + ":when=" + f.when};
+    std::string inject = "inject=" + f.call + ":error=" + f.error + ":when=" + f.when;
+    if (!f.delay.empty())
+        inject += ":delay_enter=" + f.delay;
+    std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e", inject};
     if (!f.path.empty())
         argv.insert(argv.end(), {"-P", f.path});
     argv.push_back("--");

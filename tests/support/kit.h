@@ -22,6 +22,7 @@ struct Fault {
     std::string error;  // an errno name: "EIO", "EACCES"
     std::string when = "1";
     std::string path;
+    std::string delay;  // microseconds the call is held back first, if any
 };
 
 struct Options {
