@@ -6,15 +6,14 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <functional>
+#include <filesystem>
 #include <stdexcept>
 
 extern char** environ;
@@ -29,18 +28,19 @@ using Clock = std::chrono::steady_clock;
     throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-// The test's environment with the options' NAME=VALUE entries laid over it.
+// The test's environment with the options' entries laid over it.
 std::vector<std::string> environment(const Options& options)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         env.emplace_back(*e);
+    // "NAME=VALUE" replaces NAME or is added; "NAME" alone removes it.
     auto set = [&env](const std::string& entry) {
-        auto name = entry.substr(0, entry.find('=') + 1);
-        for (auto& e : env)
-            if (e.starts_with(name))
-                return void(e = entry);
-        env.push_back(entry);
+        auto equals = entry.find('=');
+        auto name = entry.substr(0, equals) + "=";
+        std::erase_if(env, [&](const std::string& e) { return e.starts_with(name); });
+        if (equals != std::string::npos)
+            env.push_back(entry);
     };
     for (const auto& entry : options.env)
         set(entry);
@@ -69,6 +69,24 @@ std::vector<std::string> commandLine(const Options& options)
     argv.push_back("--");
     argv.insert(argv.end(), options.argv.begin(), options.argv.end());
     return argv;
+}
+
+// uid 65534 may not be able to search the directories above the build (a
+// clone in a private home): every argument naming one of the built programs
+// is replaced by a copy in `stage`, a directory that user may enter.
+void stagePrograms(std::vector<std::string>& argv, const std::string& stage)
+{
+    namespace fs = std::filesystem;
+    const fs::path programs = KIT_PROGRAMS;
+    for (auto& arg : argv) {
+        fs::path path(arg);
+        if (path.parent_path() != programs || !fs::is_regular_file(path))
+            continue;
+        fs::path copy = fs::path(stage) / path.filename();
+        fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+        fs::permissions(copy, fs::perms(0755));
+        arg = copy.string();
+    }
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
@@ -100,73 +118,158 @@ void removeTree(const std::string& path)
     rmdir(path.c_str());
 }
 
+std::string makeTempDir(std::string_view parent, std::string_view stem)
+{
+    std::string name = std::string(parent) + "/" + std::string(stem) + "-XXXXXX";
+    if (!mkdtemp(name.data()))
+        fail("mkdtemp " + name);
+    if (chmod(name.c_str(), 0755) == -1)
+        fail("chmod " + name);
+    return name;
+}
+
+// What the child tells its parent when it cannot start the program.
+struct StartFailure {
+    int step;
+    int error;
+};
+constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec"};
+
 }  // namespace
 
 Process::Process(const Options& options)
 {
+    if (options.unprivileged && geteuid() != 0)
+        throw std::logic_error("an unprivileged run needs root: start the test with SKIP_UNLESS_ROOT");
     // Everything the child needs is made before the fork: after it, only
     // async-signal-safe calls.
     auto argvStrings = commandLine(options);
+    if (options.unprivileged) {
+        stage_ = makeTempDir("/tmp", "kit-stage");
+        stagePrograms(argvStrings, stage_);
+    }
     auto envStrings = environment(options);
     auto argv = pointers(argvStrings);
     auto envp = pointers(envStrings);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
 
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1)
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+    auto closeAll = [&] {
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
+            if (fd != -1)
+                close(fd);
+    };
+    if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1 ||
+        pipe2(report, O_CLOEXEC) == -1) {
+        int saved = errno;
+        closeAll();
+        errno = saved;
         fail("pipe2");
+    }
     // A test must survive writing to a program that has stopped reading.
     signal(SIGPIPE, SIG_IGN);
 
     pid_ = fork();
-    if (pid_ == -1)
+    if (pid_ == -1) {
+        int saved = errno;
+        closeAll();
+        errno = saved;
         fail("fork");
+    }
     if (pid_ == 0) {
+        auto refuse = [&](int step) {
+            StartFailure failure{step, errno};
+            [[maybe_unused]] ssize_t told = write(report[1], &failure, sizeof failure);
+            _exit(127);
+        };
+        // A group of its own, so that it can be ended with all it started.
+        setpgid(0, 0);
         // The programs start with the dispositions a shell would give them.
         signal(SIGPIPE, SIG_DFL);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        umask(options.umask);
+        if (dup2(in[0], 0) == -1 || dup2(out[1], 1) == -1 || dup2(err[1], 2) == -1)
+            refuse(0);
         if (cwd && chdir(cwd) == -1)
-            _exit(126);
-        if (options.unprivileged &&
-            (setgroups(0, nullptr) == -1 || setgid(65534) == -1 || setuid(65534) == -1))
-            _exit(126);
+            refuse(1);
+        if (options.unprivileged) {
+            if (setgroups(0, nullptr) == -1)
+                refuse(2);
+            if (setgid(65534) == -1)
+                refuse(3);
+            if (setuid(65534) == -1)
+                refuse(4);
+        }
         execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
+        refuse(5);
     }
+    setpgid(pid_, pid_);  // as the child does: whichever runs first
     close(in[0]);
     close(out[1]);
     close(err[1]);
+    close(report[1]);
     in_ = in[1];
     outFd_ = out[0];
     errFd_ = err[0];
+
+    // The report pipe closes at the exec; bytes on it say what went wrong.
+    StartFailure failure;
+    ssize_t got;
+    do
+        got = read(report[0], &failure, sizeof failure);
+    while (got == -1 && errno == EINTR);
+    close(report[0]);
+    if (got == sizeof failure) {
+        end();
+        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + startSteps[failure.step] +
+                                 ": " + std::strerror(failure.error));
+    }
+
     for (int fd : {in_, outFd_, errFd_})
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     // A descriptor that polls readable when the child ends. (glibc 2.36's
     // <sys/pidfd.h> lacks C linkage, so the call is made directly.)
     pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    if (pidfd_ == -1)
+    if (pidfd_ == -1) {
+        int saved = errno;
+        end();
+        errno = saved;
         fail("pidfd_open");
+    }
     toSend_ = options.input;
 }
 
 Process::~Process()
 {
-    if (!waitStatus_) {
-        ::kill(pid_, SIGKILL);
-        reap(true);
-    }
-    for (int fd : {pidfd_, in_, outFd_, errFd_})
-        if (fd != -1)
-            close(fd);
+    end();
 }
 
-// Moves bytes between the pipes until `done` holds or the deadline passes.
-bool Process::pump(Clock::time_point until, Goal goal)
+void Process::end()
+{
+    // The group is killed while its leader is unreaped, so that its id
+    // cannot yet belong to anyone else.
+    if (!waitStatus_) {
+        ::kill(-pid_, SIGKILL);
+        int status;
+        while (waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
+        }
+        waitStatus_ = status;
+    }
+    for (int* fd : {&pidfd_, &in_, &outFd_, &errFd_})
+        if (*fd != -1) {
+            close(*fd);
+            *fd = -1;
+        }
+    if (!stage_.empty()) {
+        removeTree(stage_);
+        stage_.clear();
+    }
+}
+
+// Moves bytes between the pipes until `goal` is reached or the deadline passes.
+bool Process::pump(TimePoint until, Goal goal)
 {
     auto done = [&] {
         switch (goal) {
@@ -217,26 +320,24 @@ bool Process::pump(Clock::time_point until, Goal goal)
     return true;
 }
 
-void Process::reap(bool block)
-{
-    int status;
-    if (!waitStatus_ && waitpid(pid_, &status, block ? 0 : WNOHANG) == pid_)
-        waitStatus_ = status;
-}
-
 bool Process::send(std::string_view bytes, Millis deadline)
 {
     toSend_.append(bytes);
     return pump(Clock::now() + deadline, Goal::sent);
 }
 
-void Process::closeInput()
+void Process::closeInputBy(TimePoint until)
 {
-    pump(Clock::now() + 5s, Goal::sent);
+    pump(until, Goal::sent);
     if (in_ != -1)
         close(in_);
     in_ = -1;
     toSend_.clear();
+}
+
+void Process::closeInput(Millis deadline)
+{
+    closeInputBy(Clock::now() + deadline);
 }
 
 std::optional<std::string> Process::readLine(Millis deadline)
@@ -252,8 +353,9 @@ std::optional<std::string> Process::readLine(Millis deadline)
 
 bool Process::exited()
 {
-    reap(false);
-    return waitStatus_.has_value();
+    // Polled, not reaped: the group is ended before its leader is reaped.
+    pollfd ended{pidfd_, POLLIN, 0};
+    return waitStatus_ || poll(&ended, 1, 0) == 1;
 }
 
 void Process::kill(int sig)
@@ -265,20 +367,16 @@ void Process::kill(int sig)
 Result Process::finish(Millis deadline)
 {
     auto until = Clock::now() + deadline;
-    pump(until, Goal::sent);
-    closeInput();
+    closeInputBy(until);
     Result result;
     // Both outputs end when the program (and anything it started) has gone.
     bool closed = pump(until, Goal::closed);
     pollfd ended{pidfd_, POLLIN, 0};
     auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
-    if (!closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1) {
-        result.timedOut = true;
-        ::kill(pid_, SIGKILL);
-    }
-    reap(true);
+    result.timedOut = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
     result.out = std::move(out_);
     result.err = std::move(err_);
+    end();
     if (WIFEXITED(*waitStatus_))
         result.status = WEXITSTATUS(*waitStatus_);
     if (WIFSIGNALED(*waitStatus_))
@@ -292,14 +390,8 @@ Result run(const Options& options)
     return process.finish(options.deadline);
 }
 
-TempDir::TempDir()
+TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))
 {
-    char name[] = "/tmp/suite-XXXXXX";
-    if (!mkdtemp(name))
-        fail("mkdtemp");
-    path_ = name;
-    // Open to every user, so that a test can run a program unprivileged in it.
-    chmod(path_.c_str(), 0755);
 }
 
 TempDir::~TempDir()
@@ -319,7 +411,16 @@ void writeFile(const std::string& path, std::string_view bytes, mode_t mode)
         done += w;
     }
     close(fd);
-    chmod(path.c_str(), mode);  // exact, whatever the umask
+    if (chmod(path.c_str(), mode) == -1)
+        fail("chmod " + path);
+}
+
+void makeDir(const std::string& path, mode_t mode)
+{
+    if (mkdir(path.c_str(), mode) == -1)
+        fail("mkdir " + path);
+    if (chmod(path.c_str(), mode) == -1)
+        fail("chmod " + path);
 }
 
 std::string readFile(const std::string& path)
@@ -355,6 +456,18 @@ mode_t modeOf(const std::string& path)
 std::string errorText(int errnum)
 {
     return std::strerror(errnum);
+}
+
+std::string perrorLine(std::string_view message, int errnum)
+{
+    return std::string(message) + ": " + errorText(errnum) + "\n";
+}
+
+void expectFailure(const Result& result, const std::string& line)
+{
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, line);
 }
 
 std::vector<std::string> lines(std::string_view text)

@@ -2,12 +2,23 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Ends a test that only root can run (another user's permissions, a private
+// namespace) as skipped, with the reason, when the tests run as anyone else.
+#define SKIP_UNLESS_ROOT(why)                              \
+    do {                                                   \
+        if (geteuid() != 0)                                \
+            GTEST_SKIP() << "needs root: " << (why);       \
+    } while (0)
 
 namespace kit {
 
@@ -29,8 +40,11 @@ struct Options {
     std::vector<std::string> argv;
     std::string input;                 // standard input; end of file after it
     std::string cwd;                   // empty: the test's own
-    std::vector<std::string> env;      // NAME=VALUE, added or replacing
-    bool unprivileged = false;         // uid and gid 65534, no groups
+    std::vector<std::string> env;      // NAME=VALUE added or replacing; NAME alone removed
+    mode_t umask = 022;                // the program's, whatever the test runner's
+    // As uid and gid 65534 with no groups, from a copy of the program that
+    // user may run wherever the build lives. Root only: see SKIP_UNLESS_ROOT.
+    bool unprivileged = false;
     std::optional<Fault> fault;
     Millis deadline = 20s;             // then the program is killed
 };
@@ -43,8 +57,11 @@ struct Result {
     bool timedOut = false;
 };
 
-// A program in the background: feed its standard input, read its standard
-// output line by line. The destructor kills and reaps it if it still runs.
+// A program in the background, in a process group of its own: feed its
+// standard input, read its standard output line by line. Whatever ends it
+// early (a deadline, the destructor) kills the whole group, so strace's
+// tracee and anything the program started go with it. A program that cannot
+// be started throws, naming the step that failed and why.
 class Process {
 public:
     explicit Process(const Options& options);
@@ -55,34 +72,39 @@ public:
     pid_t pid() const { return pid_; }
     // Writes bytes to standard input (waiting at most `deadline` for room).
     bool send(std::string_view bytes, Millis deadline = 5s);
-    void closeInput();
+    void closeInput(Millis deadline = 5s);
     // The next line of standard output without its line feed; nothing at end
     // of output or when no whole line came before the deadline.
     std::optional<std::string> readLine(Millis deadline = 5s);
     // Whether the process has ended, without waiting.
     bool exited();
+    // Sends `sig` to the process alone (not its group).
     void kill(int sig);
     // Closes standard input, collects the rest of both outputs and the exit
-    // status; kills the process if it has not ended by the deadline.
+    // status; kills the group if the program has not ended by the deadline.
     Result finish(Millis deadline = 20s);
 
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
     enum class Goal { sent, line, closed };
-    bool pump(std::chrono::steady_clock::time_point until, Goal goal);
-    void reap(bool block);
+    bool pump(TimePoint until, Goal goal);
+    void closeInputBy(TimePoint until);
+    void end();  // kills the group, reaps the program, closes everything
 
     pid_t pid_ = -1;
     int pidfd_ = -1, in_ = -1, outFd_ = -1, errFd_ = -1;
-    std::string toSend_, out_, err_;
+    std::string toSend_, out_, err_, stage_;
     std::optional<int> waitStatus_;
 };
 
 Result run(const Options& options);
 
-// A directory under /tmp, removed with everything in it, unreadable parts too.
+// A fresh directory under `parent` (/tmp is ext4 here, /dev/shm tmpfs), mode
+// 0755 so that an unprivileged run may enter it; removed with everything in
+// it, unreadable parts too.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(std::string_view parent = "/tmp");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -93,11 +115,18 @@ private:
     std::string path_;
 };
 
+// Files and directories with exactly the mode given, whatever the umask.
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
+void makeDir(const std::string& path, mode_t mode = 0755);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);        // as lstat sees it
 mode_t modeOf(const std::string& path);      // permission bits, set-id and sticky
 std::string errorText(int errnum);           // strerror's text
+// The line perror prints for `message` when errno is `errnum`, line feed included.
+std::string perrorLine(std::string_view message, int errnum);
+// How every program fails: status 1, nothing on standard output, and
+// exactly `line` on standard error.
+void expectFailure(const Result& result, const std::string& line);
 std::vector<std::string> lines(std::string_view text);
 // A name no other test, running now or before, uses: stem-pid-counter.
 std::string uniqueName(std::string_view stem);
