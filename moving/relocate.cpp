@@ -88,7 +88,10 @@ int main(int argc, char* argv[])
         writeAll(destination, buffer, got);
     }
     close(source);
-    close(destination);
+    // A write error the writes did not show (a full quota, a network file
+    // system, a failing disk) may surface only here: the source must stay.
+    if (close(destination) == -1)
+        die("...");
 
     // Only a complete copy lets the old name go.
     if (unlink(argv[1]) == -1)

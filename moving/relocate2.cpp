@@ -1,4 +1,4 @@
-// relocate2: a move by copy through a 1024-byte buffer, its descriptors left to the exit.
+// relocate2: a move by copy through a 1024-byte buffer, its source descriptor left to the exit.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +87,12 @@ int main(int argc, char* argv[])
             break;
         writeAll(destination, buffer, got);
     }
-    // Both descriptors stay open; the process exit closes them.
+    // The source stays open until the process exits. The copy is closed
+    // now: a write error the writes did not show (a full quota, a network
+    // file system, a failing disk) may surface only here, and the source
+    // must then stay.
+    if (close(destination) == -1)
+        die("...");
 
     // Only a complete copy lets the old name go.
     if (unlink(argv[1]) == -1)
