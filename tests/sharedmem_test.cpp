@@ -366,13 +366,10 @@ TEST_P(Writers, EndOfInputWithNoReader)
 
 TEST_P(Writers, FailedOpen)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to create an object another user may not open";
+    SKIP_UNLESS_ROOT("opens as another user an object it may not open");
     Block(shm, 64);  // root's, mode 0600
     auto r = kit::run({.argv = {w.program, shm.name()}, .unprivileged = true});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, w.openFailure + ": " + kit::errorText(EACCES) + "\n");
-    EXPECT_EQ(r.status, 1);
+    kit::expectFailure(r, kit::perrorLine(w.openFailure, EACCES));
     EXPECT_EQ(shm.size(), 64) << "the object is left alone";
 }
 
@@ -517,14 +514,11 @@ TEST(Sharedmem, ReaderFailures)
 
 TEST(Sharedmem, ReaderFailedOpen)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to create an object another user may not open";
+    SKIP_UNLESS_ROOT("opens as another user an object it may not open");
     ShmName shm;
     Block(shm, 320);  // root's, mode 0600
     auto r = kit::run({.argv = {SHMLISTEN, shm.name()}, .unprivileged = true});
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "...: " + kit::errorText(EACCES) + "\n");
-    EXPECT_EQ(r.status, 1);
+    kit::expectFailure(r, kit::perrorLine("...", EACCES));
 }
 
 TEST(Sharedmem, ReaderFailedPost)
