@@ -146,7 +146,12 @@ Process::Process(const Options& options)
     auto argvStrings = commandLine(options);
     if (options.unprivileged) {
         stage_ = makeTempDir("/tmp", "kit-stage");
-        stagePrograms(argvStrings, stage_);
+        try {
+            stagePrograms(argvStrings, stage_);
+        } catch (...) {
+            removeTree(stage_);
+            throw;
+        }
     }
     auto envStrings = environment(options);
     auto argv = pointers(argvStrings);
@@ -154,28 +159,26 @@ Process::Process(const Options& options)
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
 
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
-    auto closeAll = [&] {
+    // Before there is a child, a failure releases what was made and throws.
+    auto abandon = [&](const char* what) {
+        int saved = errno;
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
             if (fd != -1)
                 close(fd);
+        if (!stage_.empty())
+            removeTree(stage_);
+        errno = saved;
+        fail(what);
     };
     if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1 ||
-        pipe2(report, O_CLOEXEC) == -1) {
-        int saved = errno;
-        closeAll();
-        errno = saved;
-        fail("pipe2");
-    }
+        pipe2(report, O_CLOEXEC) == -1)
+        abandon("pipe2");
     // A test must survive writing to a program that has stopped reading.
     signal(SIGPIPE, SIG_IGN);
 
     pid_ = fork();
-    if (pid_ == -1) {
-        int saved = errno;
-        closeAll();
-        errno = saved;
-        fail("fork");
-    }
+    if (pid_ == -1)
+        abandon("fork");
     if (pid_ == 0) {
         auto refuse = [&](int step) {
             StartFailure failure{step, errno};
@@ -250,7 +253,7 @@ void Process::end()
 {
     // The group is killed while its leader is unreaped, so that its id
     // cannot yet belong to anyone else.
-    if (!waitStatus_) {
+    if (pid_ > 0 && !waitStatus_) {
         ::kill(-pid_, SIGKILL);
         int status;
         while (waitpid(pid_, &status, 0) == -1 && errno == EINTR) {

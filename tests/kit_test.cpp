@@ -1,0 +1,80 @@
+// The kit itself: a killed run leaves no process behind, deadlines hold, and a
+// program that cannot be started says why.
+#include "kit.h"
+
+#include <signal.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Whether `pid` is gone, or only a zombie waiting for a reaper of its own.
+bool gone(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidField, name, state;
+    stat >> pidField >> name >> state;
+    return !stat || state == "Z";
+}
+
+TEST(Kit, KilledRunUnderStraceTakesItsTraceeAlong)
+{
+    pid_t tracee = 0;
+    {
+        kit::Process strace({.argv = {"sleep", "60"}, .fault = kit::Fault{"getpid", "EIO"}});
+        for (int i = 0; i < 500 && tracee == 0; ++i, usleep(10000)) {
+            std::ifstream children("/proc/" + std::to_string(strace.pid()) + "/task/" +
+                                   std::to_string(strace.pid()) + "/children");
+            children >> tracee;
+        }
+        ASSERT_GT(tracee, 0) << "strace started no program";
+    }
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i, usleep(10000))
+        ended = gone(tracee);
+    EXPECT_TRUE(ended) << "pid " << tracee << " outlived its run";
+}
+
+// Standard input that is never read must not stretch the deadline.
+TEST(Kit, DeadlineHoldsWhileInputWaits)
+{
+    auto start = Clock::now();
+    auto r = kit::run({.argv = {"sleep", "60"}, .input = std::string(1 << 20, 'x'), .deadline = 500ms});
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.signal, SIGKILL);
+    EXPECT_LT(Clock::now() - start, 3s);
+}
+
+TEST(Kit, StartFailureNamesTheStep)
+{
+    const struct {
+        kit::Options options;
+        std::string said;
+    } cases[] = {
+        {{.argv = {"/nonexistent/program"}}, "exec: No such file or directory"},
+        {{.argv = {"true"}, .cwd = "/nonexistent"}, "chdir: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            kit::run(c.options);
+            ADD_FAILURE() << "started: " << c.said;
+        } catch (const std::runtime_error& e) {
+            EXPECT_TRUE(std::string(e.what()).ends_with(c.said)) << e.what();
+        }
+    }
+}
+
+TEST(Kit, EnvironmentEntriesReplaceAddAndRemove)
+{
+    auto r = kit::run({.argv = {"sh", "-c", "echo \"${HOME-none} $KIT_A ${PATH:+path}\""},
+                       .env = {"KIT_A=a", "HOME"}});
+    EXPECT_EQ(r.out, "none a path\n");
+}
+
+}  // namespace
