@@ -2,18 +2,22 @@
 // umask, erase, fdmodes and pwlookup.
 #include "kit.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <ostream>
+#include <thread>
 
 namespace {
 
 using kit::expectFailure;
 using kit::perrorLine;
+using namespace std::chrono_literals;
 
 // Success for the silent programs: status 0 and nothing on either output.
 void expectSilentSuccess(const kit::Result& r)
@@ -104,6 +108,140 @@ TEST_P(Swap, AnotherUsersFileIsRefused)
     auto r = kit::run({.argv = {GetParam().program, dir / "f"}, .unprivileged = true});
     expectFailure(r, perrorLine(GetParam().chmodMessage, EPERM));
     EXPECT_EQ(kit::modeOf(dir / "f"), 04640);
+}
+
+// seeksize opens for reading and writing and names the failing step;
+// seeksize2 opens read-only and says "..." for everything.
+struct Seeker {
+    const char* name;
+    const char* program;
+    bool readOnly;
+    std::string argumentsLine, openLine, lseekLine;
+};
+
+const Seeker seekers[] = {
+    {"seeksize", SEEKSIZE, false, "argumenti\n", "open\n", "lseek\n"},
+    {"seeksize2", SEEKSIZE2, true, "...\n", "...\n", "...\n"},
+};
+
+void PrintTo(const Seeker& seeker, std::ostream* out)
+{
+    *out << seeker.name;
+}
+
+std::string sizeLine(off_t size)
+{
+    return "File size: " + std::to_string(size) + "\n";
+}
+
+void expectSize(const kit::Result& r, off_t size)
+{
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, sizeLine(size));
+    EXPECT_EQ(r.err, "");
+}
+
+off_t statSize(const std::string& path)
+{
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_size;
+}
+
+// A write end of the FIFO, once a reader holds it (one waiting in its open
+// counts); -1 if none came before the deadline.
+int openWriter(const std::string& fifo, kit::Millis deadline = 5s)
+{
+    auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd != -1 || errno != ENXIO || std::chrono::steady_clock::now() > until)
+            return fd;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+class Seek : public testing::TestWithParam<Seeker> {};
+
+INSTANTIATE_TEST_SUITE_P(All, Seek, testing::ValuesIn(seekers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Past 4 GiB the size still prints whole; a sparse file shows its apparent size.
+TEST_P(Seek, SizeAsStatSeesIt)
+{
+    kit::TempDir dir;
+    for (off_t size : {0, 1, 4097, 1 << 20}) {
+        SCOPED_TRACE(size);
+        kit::writeFile(dir / "f", std::string(size, 'x'));
+        expectSize(kit::run({.argv = {GetParam().program, dir / "f"}}), statSize(dir / "f"));
+    }
+    kit::writeFile(dir / "sparse", "");
+    ASSERT_EQ(truncate((dir / "sparse").c_str(), 5LL << 30), 0);
+    expectSize(kit::run({.argv = {GetParam().program, dir / "sparse"}}), 5LL << 30);
+}
+
+// seeksize2 prints whatever the file system's seek to a directory's end
+// returns, or fails where that seek is refused (tmpfs).
+TEST_P(Seek, Directory)
+{
+    for (const char* parent : {"/tmp", "/dev/shm"}) {
+        SCOPED_TRACE(parent);
+        kit::TempDir dir(parent);
+        auto r = kit::run({.argv = {GetParam().program, dir.path()}});
+        if (!GetParam().readOnly) {
+            expectFailure(r, GetParam().openLine);
+            continue;
+        }
+        int fd = open(dir.path().c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_NE(fd, -1);
+        off_t end = lseek(fd, 0, SEEK_END);
+        close(fd);
+        if (end == -1)
+            expectFailure(r, GetParam().lseekLine);
+        else
+            expectSize(r, end);
+    }
+}
+
+// seeksize's read-write open takes a FIFO at once; seeksize2's waits for a writer.
+TEST_P(Seek, FifoCannotSeek)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    kit::Process p({.argv = {GetParam().program, fifo}});
+    int writer = -1;
+    if (GetParam().readOnly) {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_FALSE(p.exited()) << "did not wait for a writer";
+        writer = openWriter(fifo);
+        EXPECT_NE(writer, -1) << "never opened the FIFO";
+    }
+    auto r = p.finish(10s);
+    if (writer != -1)
+        close(writer);
+    expectFailure(r, GetParam().lseekLine);
+}
+
+TEST_P(Seek, Failures)
+{
+    kit::TempDir dir;
+    const char* program = GetParam().program;
+    expectFailure(kit::run({.argv = {program}}), GetParam().argumentsLine);
+    expectFailure(kit::run({.argv = {program, "a", "b"}}), GetParam().argumentsLine);
+    expectFailure(kit::run({.argv = {program, dir / "missing"}}), GetParam().openLine);
+}
+
+TEST_P(Seek, ReadOnlyFile)
+{
+    SKIP_UNLESS_ROOT("a file uid 65534 may read but not write");
+    kit::TempDir dir;
+    kit::writeFile(dir / "f", "twelve bytes", 0444);
+    auto r = kit::run({.argv = {GetParam().program, dir / "f"}, .unprivileged = true});
+    if (GetParam().readOnly)
+        expectSize(r, 12);
+    else
+        expectFailure(r, GetParam().openLine);
 }
 
 }  // namespace
