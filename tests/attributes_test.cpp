@@ -244,4 +244,45 @@ TEST_P(Seek, ReadOnlyFile)
         expectFailure(r, GetParam().openLine);
 }
 
+// The mode text is octal, unvalidated; the program's own mask never shows.
+TEST(Umask, ExactModeWhateverTheMask)
+{
+    const struct {
+        const char* text;
+        mode_t mode;
+    } cases[] = {{"666", 0666}, {"0777", 0777}, {"640", 0640}, {"0640", 0640},
+                 {"4755", 04755}, {"abc", 0}, {"758", 075}, {"9", 0},
+                 {" +17", 017}, {"10644", 0644}};
+    for (mode_t mask : {022, 077}) {
+        for (auto c : cases) {
+            SCOPED_TRACE(testing::Message() << "\"" << c.text << "\" umask " << std::oct << mask);
+            kit::TempDir dir;
+            expectSilentSuccess(kit::run({.argv = {UMASK, dir / "f", c.text}, .umask = mask}));
+            EXPECT_EQ(kit::modeOf(dir / "f"), c.mode);
+            EXPECT_EQ(kit::readFile(dir / "f"), "");
+        }
+    }
+}
+
+TEST(Umask, ExistingFileKeepsModeAndContents)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "f", "kept", 0604);
+    expectSilentSuccess(kit::run({.argv = {UMASK, dir / "f", "777"}}));
+    EXPECT_EQ(kit::modeOf(dir / "f"), 0604);
+    EXPECT_EQ(kit::readFile(dir / "f"), "kept");
+}
+
+TEST(Umask, Failures)
+{
+    kit::TempDir dir;
+    expectFailure(kit::run({.argv = {UMASK, dir / "f"}}), perrorLine("argumenti", 0));
+    expectFailure(kit::run({.argv = {UMASK, dir / "f", "644", "x"}}), perrorLine("argumenti", 0));
+    expectFailure(kit::run({.argv = {UMASK, dir / "missing/f", "644"}}), perrorLine("....", ENOENT));
+    expectFailure(kit::run({.argv = {UMASK, dir.path(), "644"}}), perrorLine("....", EISDIR));
+    EXPECT_FALSE(kit::exists(dir / "f"));
+    EXPECT_FALSE(kit::exists(dir / "missing"));
+    EXPECT_EQ(kit::modeOf(dir.path()), 0755);
+}
+
 }  // namespace
