@@ -12,6 +12,7 @@
 #include <chrono>
 #include <ostream>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -283,6 +284,54 @@ TEST(Umask, Failures)
     EXPECT_FALSE(kit::exists(dir / "f"));
     EXPECT_FALSE(kit::exists(dir / "missing"));
     EXPECT_EQ(kit::modeOf(dir.path()), 0755);
+}
+
+// Every entry of a small folder, and the one a command line removes (if any);
+// a failing command line touches nothing.
+TEST(Erase, OptionsAndPaths)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+        std::string removed;
+    } cases[] = {
+        {{"-f", "file"}, "", "file"},
+        {{"-f", "link"}, "", "link"},  // the link, not its target
+        {{"-d", "empty"}, "", "empty"},
+        {{"-f", "empty"}, "unlink\n", ""},
+        {{"-d", "file"}, "rmdir\n", ""},
+        {{"-d", "full"}, "rmdir\n", ""},
+        {{"-f", "missing"}, "unlink\n", ""},
+        {{"-d", "missing"}, "rmdir\n", ""},
+        {{"-F", "file"}, "pogresna opcija\n", ""},
+        {{"-fd", "file"}, "pogresna opcija\n", ""},
+        {{"f", "file"}, "pogresna opcija\n", ""},
+        {{"", "file"}, "pogresna opcija\n", ""},
+        {{"file", "-f"}, "pogresna opcija\n", ""},
+        {{"-f"}, "argumenti\n", ""},
+        {{"-f", "file", "link"}, "argumenti\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        kit::TempDir dir;
+        kit::writeFile(dir / "file", "kept");
+        ASSERT_EQ(symlink("file", (dir / "link").c_str()), 0);
+        kit::makeDir(dir / "empty");
+        kit::makeDir(dir / "full");
+        kit::writeFile(dir / "full/inside", "");
+        std::vector<std::string> argv{ERASE};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto r = kit::run({.argv = argv, .cwd = dir.path()});
+        if (c.err.empty())
+            expectSilentSuccess(r);
+        else
+            expectFailure(r, c.err);
+        for (const char* name : {"file", "link", "empty", "full", "full/inside"})
+            EXPECT_EQ(kit::exists(dir / name), name != c.removed) << name;
+        if (c.removed != "file") {
+            EXPECT_EQ(kit::readFile(dir / "file"), "kept");
+        }
+    }
 }
 
 }  // namespace
