@@ -334,4 +334,110 @@ TEST(Erase, OptionsAndPaths)
     }
 }
 
+const std::string fdText = "Mogu da pisem\n";
+
+// fdmodes in `dir`, its standard input set up by the shell line `input`
+// (ending with the exec of the program, which is "$0").
+kit::Result runFdmodes(const kit::TempDir& dir, const std::string& input,
+                       kit::Options options = {})
+{
+    options.argv = {"sh", "-c", input, FDMODES};
+    options.cwd = dir.path();
+    return kit::run(options);
+}
+
+// A missing 1.txt is created under the umask; standard input opened
+// read-only (a file, the kit's pipe) is left alone.
+TEST(Fdmodes, ReadOnlyInputAndNewWorkFile)
+{
+    const struct {
+        const char* input;
+        mode_t mask, mode;
+    } cases[] = {{"exec \"$0\" < in.txt", 022, 0644}, {"exec \"$0\"", 077, 0600}};
+    for (auto c : cases) {
+        SCOPED_TRACE(c.input);
+        kit::TempDir dir;
+        kit::writeFile(dir / "in.txt", "input");
+        expectSilentSuccess(runFdmodes(dir, c.input, {.umask = c.mask}));
+        EXPECT_EQ(kit::readFile(dir / "in.txt"), "input");
+        EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText);
+        EXPECT_EQ(kit::modeOf(dir / "1.txt"), c.mode);
+    }
+}
+
+// The text lands at the input's offset, here 5, over what was there.
+TEST(Fdmodes, ReadWriteInputIsWrittenAtItsOffset)
+{
+    kit::TempDir dir;
+    const std::string before = "0123456789abcdefghijklmnopqrstuvwxyz";
+    kit::writeFile(dir / "in.txt", before);
+    auto r = runFdmodes(dir, "exec 0<>in.txt && dd bs=5 count=1 of=/dev/null status=none && exec \"$0\"");
+    expectSilentSuccess(r);
+    EXPECT_EQ(kit::readFile(dir / "in.txt"), "01234" + fdText + before.substr(5 + fdText.size()));
+    EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText);
+}
+
+TEST(Fdmodes, ClosedInputTouchesNothing)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "1.txt", "untouched", 0640);
+    expectFailure(runFdmodes(dir, "exec \"$0\" <&-"), perrorLine("fcntl", EBADF));
+    EXPECT_EQ(kit::readFile(dir / "1.txt"), "untouched");
+    EXPECT_EQ(kit::modeOf(dir / "1.txt"), 0640);
+}
+
+// Only the first 28 bytes are written: no truncation, no appending.
+TEST(Fdmodes, ExistingWorkFileKeepsItsTail)
+{
+    for (std::string before : {std::string(40, '#'), std::string("short"), std::string()}) {
+        SCOPED_TRACE(before);
+        kit::TempDir dir;
+        kit::writeFile(dir / "1.txt", before, 0604);
+        expectSilentSuccess(runFdmodes(dir, "exec \"$0\""));
+        std::string tail = before.size() > 28 ? before.substr(28) : "";
+        EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText + tail);
+        EXPECT_EQ(kit::modeOf(dir / "1.txt"), 0604);
+    }
+}
+
+TEST(Fdmodes, WorkFileNotWritable)
+{
+    SKIP_UNLESS_ROOT("a file of root's, opened by uid 65534");
+    kit::TempDir dir;
+    kit::writeFile(dir / "1.txt", "root's", 0644);
+    auto r = runFdmodes(dir, "exec \"$0\"", {.unprivileged = true});
+    expectFailure(r, perrorLine("....", EACCES));
+    EXPECT_EQ(kit::readFile(dir / "1.txt"), "root's");
+}
+
+// Each later step failing, and what 1.txt holds by then.
+TEST(Fdmodes, FailingCalls)
+{
+    const struct {
+        const char* call;
+        const char* when;
+        const char* on;
+        const char* message;
+        std::string workFile;  // what 1.txt holds; "-" if it was never made
+    } cases[] = {
+        {"write", "1", "in.txt", "write", "-"},
+        {"write", "1", "1.txt", "write", ""},
+        {"fcntl", "1", "1.txt", "....", fdText},
+        {"fcntl", "2", "1.txt", "...", fdText},
+        {"write", "2", "1.txt", "write", fdText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.call << " " << c.when << " on " << c.on);
+        kit::TempDir dir;
+        kit::writeFile(dir / "in.txt", "");
+        auto r = runFdmodes(dir, "exec \"$0\" 0<>in.txt",
+                            {.fault = kit::Fault{c.call, "EIO", c.when, dir / c.on}});
+        expectFailure(r, perrorLine(c.message, EIO));
+        if (c.workFile == "-")
+            EXPECT_FALSE(kit::exists(dir / "1.txt"));
+        else
+            EXPECT_EQ(kit::readFile(dir / "1.txt"), c.workFile);
+    }
+}
+
 }  // namespace
