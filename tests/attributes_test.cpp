@@ -440,4 +440,60 @@ TEST(Fdmodes, FailingCalls)
     }
 }
 
+// The six lines for one passwd(5) line: name:password:uid:gid:info:home:shell.
+std::string accountLines(const std::string& passwdLine)
+{
+    std::vector<std::string> field;
+    std::string rest = passwdLine.substr(0, passwdLine.find('\n')) + ":";
+    for (size_t colon; (colon = rest.find(':')) != std::string::npos; rest.erase(0, colon + 1))
+        field.push_back(rest.substr(0, colon));
+    if (field.size() != 7)
+        return "not a passwd line: " + passwdLine;
+    return "User name: " + field[0] + "\nUser ID: " + field[2] + "\nGroup ID: " + field[3] +
+           "\nUser info: " + field[4] + "\nHome directory: " + field[5] + "\nShell: " + field[6] +
+           "\n";
+}
+
+void expectAccount(const kit::Result& r, const std::string& passwdLine)
+{
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, accountLines(passwdLine));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(Pwlookup, RealDatabase)
+{
+    for (const char* name : {"root", "nobody"}) {
+        SCOPED_TRACE(name);
+        auto entry = kit::run({.argv = {"getent", "passwd", name}});
+        ASSERT_EQ(entry.status, 0) << "no account " << name << " here";
+        expectAccount(kit::run({.argv = {PWLOOKUP, name}}), entry.out);
+    }
+    expectFailure(kit::run({.argv = {PWLOOKUP, "no-such-account-here"}}), "getpwnam\n");
+    expectFailure(kit::run({.argv = {PWLOOKUP}}), "argumenti\n");
+    expectFailure(kit::run({.argv = {PWLOOKUP, "root", "root"}}), "argumenti\n");
+}
+
+// A database of the test's own, bound over /etc/passwd in a private mount
+// namespace: an empty comment, ids of 2^31 and more, names matched exactly.
+TEST(Pwlookup, PrivateDatabase)
+{
+    SKIP_UNLESS_ROOT("a private mount namespace");
+    if (kit::run({.argv = {"unshare", "-m", "true"}}).status != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    const std::string blank = "blank:x:1001:1001::/home/blank:/bin/sh\n";
+    const std::string wide = "wide:x:3000000000:2147483648:Wide Id,,,:/home/wide:/bin/bash\n";
+    kit::TempDir dir;
+    kit::writeFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n" + blank + wide);
+    auto lookup = [&](const char* name) {
+        return kit::run({.argv = {"unshare", "-m", "sh", "-c",
+                                  "mount --bind \"$1\" /etc/passwd && exec \"$0\" \"$2\"",
+                                  PWLOOKUP, dir / "passwd", name}});
+    };
+    expectAccount(lookup("blank"), blank);
+    expectAccount(lookup("wide"), wide);
+    expectFailure(lookup("Blank"), "getpwnam\n");
+    expectFailure(lookup("0"), "getpwnam\n");
+}
+
 }  // namespace
