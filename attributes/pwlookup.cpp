@@ -1,0 +1,37 @@
+// pwlookup: one account of the password database, looked up by login name with getpwnam.
+#include <pwd.h>
+#include <sys/types.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
+
+// Ids are unsigned: printed with %d, one of 2^31 or more would show negative.
+static_assert(std::is_same_v<uid_t, unsigned int> && std::is_same_v<gid_t, unsigned int>,
+              "ids are printed with %u");
+
+// The message alone: a name without an entry and a failing database look the same.
+[[noreturn]] static void die(const char* message)
+{
+    fprintf(stderr, "%s\n", message);
+    exit(1);
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2)
+        die("argumenti");
+
+    // The entry belongs to the library, valid until the next lookup: read, never freed.
+    struct passwd* entry = getpwnam(argv[1]);
+    if (entry == nullptr)
+        die("getpwnam");
+
+    printf("User name: %s\n", entry->pw_name);
+    printf("User ID: %u\n", entry->pw_uid);
+    printf("Group ID: %u\n", entry->pw_gid);
+    printf("User info: %s\n", entry->pw_gecos);
+    printf("Home directory: %s\n", entry->pw_dir);
+    printf("Shell: %s\n", entry->pw_shell);
+    return 0;
+}
