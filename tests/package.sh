@@ -19,17 +19,28 @@ check)
   [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "not one package in $dir" >&2; exit 1; }
   deb=${debs[0]}
   dpkg-deb --field "$deb" Package Version Depends
-  dpkg -c "$deb"
+  listing=$(dpkg -c "$deb")
+  printf '%s\n' "$listing"
   rm -rf "$dir/root"
   dpkg -x "$deb" "$dir/root"
   failed=0
+  # A path of the unpacked tree, there as a regular file, with this mode in the package.
+  expect() {
+    local mode
+    mode=$(awk -v path="./$1" '$6 == path { print $1 "," $2 }' <<<"$listing")
+    if [ ! -f "$dir/root/$1" ]; then
+      echo "missing: /$1" >&2; failed=1
+    elif [ "$mode" != "$2,root/root" ]; then
+      echo "/$1 is $mode, not $2,root/root" >&2; failed=1
+    fi
+  }
   for program in "$@"; do
-    name=${program##*/}
-    [ -f "$dir/root/usr/bin/$name" ] && [ -x "$dir/root/usr/bin/$name" ] ||
-      { echo "missing: /usr/bin/$name" >&2; failed=1; }
-    [ -f "$dir/root/usr/share/man/man1/$name.1" ] ||
-      { echo "missing: /usr/share/man/man1/$name.1" >&2; failed=1; }
+    expect "usr/bin/${program##*/}" -rwxr-xr-x
+    expect "usr/share/man/man1/${program##*/}.1" -rw-r--r--
   done
+  # Directories as the system's own, whatever the umask of whoever built it.
+  closed=$(awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { print $6 }' <<<"$listing")
+  [ -z "$closed" ] || { echo "directories not drwxr-xr-x: $closed" >&2; failed=1; }
   [ "$failed" -eq 0 ] && echo "$# programs and their pages in $(basename "$deb")"
   exit "$failed"
   ;;
