@@ -203,12 +203,16 @@ TEST_P(Recent, SevenDaysToTheSecond)
     FAIL() << "no run kept within one second";
 }
 
-// find -L lists a file under every path that reaches it; nftw enters each
-// directory once, whatever links lead to it again. So find's lines are kept
-// only for the first path of each directory (by device and inode). A
-// dangling link is a file to find -L and nothing to nftw. What cannot be
-// read, find reports (and exits 1) where nftw passes it over: only the lines
-// are compared. LC_ALL=C keeps find's pattern to bytes, as strcmp's test is.
+// Where find -L and nftw differ by design, the comparison makes room:
+// - find lists a file under every path that reaches it; nftw enters each
+//   directory once, whatever links lead to it again. find's lines are kept
+//   only for the first path of each directory (by device and inode).
+// - A dangling link is a file to find -L and nothing to nftw: `! -type l`.
+// - What cannot be read or vanishes meanwhile, find reports (and exits 1)
+//   where nftw passes it over: only the lines are compared. (A loop of links
+//   would end findsuffix's walk; these trees hold none.)
+// - find's -name takes a pattern where findsuffix compares bytes: the
+//   suffixes hold no *, ? or [, and LC_ALL=C keeps the pattern to bytes.
 TEST(Findsuffix, AgreesWithFindOnRealTrees)
 {
     const struct {
