@@ -1,0 +1,86 @@
+// numbersend: sends pseudo-random numbers into a FIFO, one 4-byte record per
+// write, for as long as the user asks for another.
+#include <fcntl.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+// A record is the memory image of an int; the reader counts on four bytes.
+static_assert(sizeof(int) == 4);
+
+[[noreturn]] static void die(const char* message)
+{
+    perror(message);
+    exit(1);
+}
+
+// Ends with EEXIST unless `st` describes a FIFO: whatever else has the name
+// is not ours to write into or remove.
+static void requireFifo(const struct stat& st)
+{
+    if (!S_ISFIFO(st.st_mode)) {
+        errno = EEXIST;
+        die("....");
+    }
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2)
+        die("...");
+
+    // A FIFO left by an earlier run is reused; nothing else is opened.
+    if (mkfifo(argv[1], 0660) == -1) {
+        if (errno != EEXIST)
+            die("....");
+        struct stat found;
+        if (stat(argv[1], &found) == -1)
+            die("....");
+        requireFifo(found);
+    }
+
+    // Waits here until a reader opens the FIFO. No O_TRUNC: it does nothing
+    // to a FIFO, and would empty a file put in the FIFO's place since the
+    // check; the check is made again on what was opened.
+    int fifo = open(argv[1], O_WRONLY);
+    if (fifo == -1)
+        die("...");
+    struct stat opened;
+    if (fstat(fifo, &opened) == -1)
+        die("...");
+    requireFifo(opened);
+
+    // A write after the reader has gone fails with EPIPE instead of ending
+    // the process without a word.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        die("....");
+    srand(static_cast<unsigned>(time(nullptr)));
+
+    char answer[256];
+    static_assert(sizeof answer == 256, "the width in the read is sizeof answer - 1");
+    for (;;) {
+        int number = rand();
+        printf("Number sent: %d\n", number);
+        // One write per record: the system keeps a pipe write this small whole.
+        if (write(fifo, &number, sizeof number) == -1)
+            die("....");
+        puts("Send another number: (yes|no)");
+        // Whoever drives us through a pipe must see the prompt before we wait.
+        fflush(stdout);
+        // The end of the input ends the sending as "no" does; the rest of a
+        // word longer than the buffer is read as the next answer.
+        if (scanf("%255s", answer) != 1 || strcasecmp(answer, "no") == 0)
+            break;
+    }
+
+    close(fifo);
+    if (unlink(argv[1]) == -1)
+        die("...");
+    return 0;
+}

@@ -1,0 +1,537 @@
+// numbersend, numberrecv and endprobe: whole records through a FIFO, in
+// order, and a probe that answers without taking anything out of it.
+#include "kit.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string prompt = "Send another number: (yes|no)";
+
+// Polls `ready` every millisecond until it holds or `deadline` has passed.
+bool waitFor(const std::function<bool()>& ready, kit::Millis deadline = 10s)
+{
+    for (auto until = Clock::now() + deadline; !ready(); std::this_thread::sleep_for(1ms))
+        if (Clock::now() > until)
+            return false;
+    return true;
+}
+
+// Whether `pid` sleeps in the open of a FIFO, waiting for the other end.
+bool waitsInOpen(pid_t pid)
+{
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    return std::getline(wchan, where) && where == "wait_for_partner";
+}
+
+// One end of a FIFO held by the test, opened without ever blocking: a read
+// end at once (retried while the path does not exist yet), a write end as
+// soon as some reader has the FIFO open.
+class End {
+public:
+    End(const std::string& path, int flags)
+    {
+        waitFor([&] { return (fd_ = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC)) != -1; });
+        EXPECT_NE(fd_, -1) << path << ": " << kit::errorText(errno);
+    }
+    ~End() { close(fd_); }
+    End(const End&) = delete;
+    End& operator=(const End&) = delete;
+    // Bytes waiting in the FIFO.
+    int waiting() const
+    {
+        int count = -1;
+        ioctl(fd_, FIONREAD, &count);
+        return count;
+    }
+    // What arrives until every writer has gone or `size` bytes are in.
+    std::string read(size_t size = SIZE_MAX, kit::Millis deadline = 10s)
+    {
+        std::string bytes;
+        for (auto until = Clock::now() + deadline; bytes.size() < size;) {
+            pollfd ready{fd_, POLLIN, 0};
+            auto left = std::chrono::duration_cast<kit::Millis>(until - Clock::now()).count();
+            if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) != 1)
+                break;
+            char buffer[4096];
+            ssize_t got = ::read(fd_, buffer, std::min(sizeof buffer, size - bytes.size()));
+            if (got == -1 && errno == EAGAIN)
+                continue;
+            if (got <= 0)
+                break;
+            bytes.append(buffer, got);
+        }
+        return bytes;
+    }
+    // Writes `bytes` with one call (they fit: the FIFO is nearly empty).
+    void write(std::string_view bytes)
+    {
+        EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Waits until the reader has taken every byte.
+    void drain() { EXPECT_TRUE(waitFor([&] { return waiting() == 0; })); }
+
+private:
+    int fd_ = -1;
+};
+
+void makeFifo(const std::string& path, mode_t mode)
+{
+    ASSERT_EQ(mkfifo(path.c_str(), mode), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+std::string recordsOf(const std::vector<int>& numbers)
+{
+    return std::string(reinterpret_cast<const char*>(numbers.data()), numbers.size() * sizeof(int));
+}
+
+std::string received(const std::vector<int>& numbers)
+{
+    std::string out;
+    for (int number : numbers)
+        out += "Number received: " + std::to_string(number) + "\n";
+    return out;
+}
+
+// The numbers numbersend printed; each line but the last of a failed run
+// must be followed by the prompt.
+std::vector<int> sent(const std::string& out)
+{
+    std::vector<int> numbers;
+    auto lines = kit::lines(out);
+    for (size_t i = 0; i < lines.size(); i += 2) {
+        int number;
+        char rest;
+        EXPECT_EQ(sscanf(lines[i].c_str(), "Number sent: %d%c", &number, &rest), 1) << lines[i];
+        numbers.push_back(number);
+        if (i + 1 < lines.size()) {
+            EXPECT_EQ(lines[i + 1], prompt);
+        }
+    }
+    return numbers;
+}
+
+std::string probeLine(const std::string& option, const char* answer)
+{
+    return std::string(option == "-r" ? "Otvoren za citanje: " : "Otvoren za pisanje: ") + answer + "\n";
+}
+
+// endprobe's answer about `path`: the whole line, after checking it succeeded.
+std::string probe(const std::string& option, const std::string& path)
+{
+    auto r = kit::run({.argv = {ENDPROBE, option, path}, .deadline = 5s});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    return r.out;
+}
+
+TEST(Fifo, NumbersArriveInOrderAndNoInAnyCaseEndsBoth)
+{
+    int round = 0;
+    for (const char* ending : {"no", "NO", "No", "nO"}) {
+        SCOPED_TRACE(ending);
+        kit::TempDir dir;
+        std::string fifo = dir / "numbers";
+        // Half the rounds reuse a FIFO that is there already, unchanged.
+        bool existing = round++ % 2 == 1;
+        if (existing)
+            makeFifo(fifo, 0600);
+        kit::Process sender({.argv = {NUMBERSEND, fifo},
+                             .input = std::string("yes n\n\nnoo  none\t") + ending + "\nyes\n"});
+        ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+        EXPECT_EQ(kit::modeOf(fifo), existing ? 0600u : 0640u);
+        kit::Process receiver({.argv = {NUMBERRECV, fifo}});
+        auto s = sender.finish();
+        auto r = receiver.finish();
+        auto numbers = sent(s.out);
+        EXPECT_EQ(numbers.size(), 5u);
+        EXPECT_EQ(s.err, "");
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(r.out, received(numbers));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_FALSE(kit::exists(fifo));
+    }
+}
+
+TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    kit::Process sender({.argv = {NUMBERSEND, fifo}});
+    ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+    kit::Process receiver({.argv = {NUMBERRECV, fifo}});
+    ASSERT_TRUE(sender.readLine().has_value());
+    ASSERT_EQ(sender.readLine(), prompt) << "each prompt is out before the answer is read";
+    sender.send("\n\n  yes No\n");
+    ASSERT_TRUE(sender.readLine().has_value());
+    EXPECT_EQ(sender.readLine(), prompt);
+    // Standard input stays open: the second word alone ends the sending.
+    EXPECT_TRUE(waitFor([&] { return sender.exited(); }));
+    EXPECT_EQ(sender.finish().status, 0);
+    auto r = receiver.finish();
+    EXPECT_EQ(kit::lines(r.out).size(), 2u);
+    EXPECT_EQ(r.status, 0);
+}
+
+// A reader of the test's own sees the bytes themselves: one native int per
+// number printed, and none for an answer that was never read (end of input
+// ends the sending as "no" does). A word longer than 255 bytes is read as
+// several answers.
+TEST(Fifo, RecordsOnTheWireAreTheNumbersPrinted)
+{
+    const struct {
+        std::string input;
+        size_t numbers;
+    } rows[] = {
+        {"", 1},
+        {"yes", 2},
+        {"yes\n \n\t", 2},
+        {"yes yes no yes", 3},
+        {std::string(255, 'x') + "no", 2},
+        {std::string(600, 'y') + " no", 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.input.substr(0, 20));
+        kit::TempDir dir;
+        std::string fifo = dir / "numbers";
+        kit::Process sender({.argv = {NUMBERSEND, fifo}, .input = row.input});
+        sender.closeInput();
+        End reader(fifo, O_RDONLY);
+        std::string bytes = reader.read();
+        auto s = sender.finish();
+        auto numbers = sent(s.out);
+        EXPECT_EQ(numbers.size(), row.numbers);
+        EXPECT_TRUE(bytes == recordsOf(numbers)) << bytes.size() << " bytes";
+        for (int number : numbers)
+            EXPECT_GE(number, 0);
+        EXPECT_EQ(s.err, "");
+        EXPECT_EQ(s.status, 0);
+        EXPECT_FALSE(kit::exists(fifo));
+    }
+}
+
+// Records whole, in one burst, or split across writes at every offset, the
+// reader taking each piece before the next is written; a trailing fragment
+// is reported and never printed as a number.
+TEST(Fifo, ReceiverPrintsOnlyWholeRecords)
+{
+    const std::vector<int> numbers{0, 1, -1, INT_MIN, INT_MAX, 0x01020304, 12345};
+    const struct {
+        size_t piece;
+        size_t tail;
+    } rows[] = {{28, 0}, {4, 0}, {1, 0}, {2, 0}, {3, 0}, {5, 0}, {7, 0}, {4, 1}, {1, 2}, {3, 3}};
+    for (auto [piece, tail] : rows) {
+        SCOPED_TRACE(testing::Message() << "pieces of " << piece << ", tail " << tail);
+        kit::TempDir dir;
+        std::string fifo = dir / "numbers";
+        makeFifo(fifo, 0600);
+        kit::Process receiver({.argv = {NUMBERRECV, fifo}});
+        std::string bytes = recordsOf(numbers) + std::string(tail, '\x7f');
+        {
+            End writer(fifo, O_WRONLY);
+            for (size_t at = 0; at < bytes.size(); at += piece) {
+                writer.write(std::string_view(bytes).substr(at, piece));
+                writer.drain();
+            }
+        }
+        auto r = receiver.finish();
+        EXPECT_EQ(r.out, received(numbers));
+        EXPECT_EQ(r.err, tail ? kit::perrorLine("...", EIO) : "");
+        EXPECT_EQ(r.status, tail ? 1 : 0);
+        EXPECT_TRUE(kit::exists(fifo)) << "the receiver never removes the FIFO";
+    }
+}
+
+TEST(Fifo, ReaderGoneMidStreamFailsTheWriteAndKeepsTheFifo)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    kit::Process sender({.argv = {NUMBERSEND, fifo}});
+    {
+        End reader(fifo, O_RDONLY);
+        EXPECT_EQ(reader.read(4).size(), 4u);
+    }
+    sender.send("yes\n");
+    auto s = sender.finish();
+    EXPECT_EQ(sent(s.out).size(), 2u);
+    EXPECT_EQ(s.err, kit::perrorLine("....", EPIPE));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.signal, 0);
+    EXPECT_TRUE(kit::exists(fifo));
+}
+
+// Anything but a FIFO under the name is refused and left as it was.
+TEST(Fifo, SenderPaths)
+{
+    using Make = std::function<void(const std::string&)>;
+    const struct {
+        const char* name;
+        Make make;
+        int error;
+    } rows[] = {
+        {"missing/fifo", [](const std::string&) {}, ENOENT},
+        {"directory", [](const std::string& p) { kit::makeDir(p, 0755); }, EEXIST},
+        {"file", [](const std::string& p) { kit::writeFile(p, "kept\n", 0640); }, EEXIST},
+        {"link-to-file", [](const std::string& p) {
+             kit::writeFile(p + ".target", "kept\n", 0600);
+             EXPECT_EQ(symlink((p + ".target").c_str(), p.c_str()), 0);
+         }, EEXIST},
+        {"dangling-link", [](const std::string& p) { EXPECT_EQ(symlink("nowhere", p.c_str()), 0); }, ENOENT},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        std::string path = dir / row.name;
+        row.make(path);
+        // Type, mode, time and contents of the name and of what a link names.
+        auto snapshot = [&] {
+            std::string state;
+            for (const std::string& p : {path, path + ".target"}) {
+                struct stat st {};
+                lstat(p.c_str(), &st);
+                state += std::to_string(st.st_mode) + " " + std::to_string(st.st_mtim.tv_nsec) + " " +
+                         (S_ISREG(st.st_mode) ? kit::readFile(p) : "") + ";";
+            }
+            return state;
+        };
+        auto before = snapshot();
+        kit::expectFailure(kit::run({.argv = {NUMBERSEND, path}, .input = "no\n"}),
+                           kit::perrorLine("....", row.error));
+        EXPECT_EQ(snapshot(), before);
+    }
+}
+
+TEST(Fifo, FailuresAtThePath)
+{
+    kit::TempDir dir;
+    const std::string missing = dir / "missing";
+    const struct {
+        std::vector<std::string> argv;
+        std::string line;
+    } rows[] = {
+        {{NUMBERRECV, missing}, kit::perrorLine("...", ENOENT)},
+        {{NUMBERRECV, dir.path()}, kit::perrorLine("...", EISDIR)},
+        {{ENDPROBE, "-r", missing}, kit::perrorLine("...", ENOENT)},
+        {{ENDPROBE, "-w", missing}, kit::perrorLine("...", ENOENT)},
+        {{ENDPROBE, "-r", dir.path()}, kit::perrorLine("...", EISDIR)},
+        {{ENDPROBE, "-w", dir.path()}, kit::perrorLine("....", EISDIR)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.argv[1]);
+        kit::expectFailure(kit::run({.argv = row.argv}), row.line);
+    }
+}
+
+TEST(Fifo, ArgumentCounts)
+{
+    const std::vector<std::vector<std::string>> commands{
+        {NUMBERSEND}, {NUMBERSEND, "a", "b"}, {NUMBERRECV}, {NUMBERRECV, "a", "b"},
+        {ENDPROBE}, {ENDPROBE, "-r"}, {ENDPROBE, "-w", "a", "b"},
+        // The option exactly, and before the path.
+        {ENDPROBE, "-R", "a"}, {ENDPROBE, "-x", "a"}, {ENDPROBE, "-rw", "a"}, {ENDPROBE, "a", "-r"},
+    };
+    for (const auto& argv : commands) {
+        SCOPED_TRACE(argv.size() > 1 ? argv[1] : "");
+        kit::expectFailure(kit::run({.argv = argv}), kit::perrorLine("...", 0));
+    }
+}
+
+TEST(Fifo, SenderFailuresLeaveTheFifo)
+{
+    const struct {
+        kit::Fault fault;
+        std::string line;
+    } rows[] = {
+        // glibc's fstat is newfstatat; ThreadSanitizer's makes the fstat call itself.
+        {{"fstat,newfstatat", "EIO"}, kit::perrorLine("...", EIO)},
+        {{"unlink,unlinkat", "EACCES"}, kit::perrorLine("...", EACCES)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault.call);
+        kit::TempDir dir;
+        std::string fifo = dir / "numbers";
+        kit::Fault fault = row.fault;
+        fault.path = fifo;
+        kit::Process sender({.argv = {NUMBERSEND, fifo}, .input = "no\n", .fault = fault});
+        sender.closeInput();
+        End reader(fifo, O_RDONLY);
+        reader.read();
+        auto s = sender.finish();
+        EXPECT_EQ(s.err, row.line);
+        EXPECT_EQ(s.status, 1);
+        EXPECT_TRUE(kit::exists(fifo));
+    }
+}
+
+TEST(Fifo, SenderRefusedTheOpen)
+{
+    SKIP_UNLESS_ROOT("a FIFO that another user may not open");
+    kit::TempDir dir;
+    makeFifo(dir / "numbers", 0600);
+    kit::expectFailure(kit::run({.argv = {NUMBERSEND, dir / "numbers"}, .unprivileged = true}),
+                       kit::perrorLine("...", EACCES));
+    EXPECT_TRUE(kit::exists(dir / "numbers"));
+}
+
+TEST(Fifo, ReceiverFailedRead)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    makeFifo(fifo, 0600);
+    kit::Process receiver({.argv = {NUMBERRECV, fifo}, .fault = kit::Fault{"read", "EIO", "1", fifo}});
+    End writer(fifo, O_WRONLY);
+    kit::expectFailure(receiver.finish(), kit::perrorLine("...", EIO));
+}
+
+// The test's own ends as holders. Bytes waiting stay where they are, and
+// with them the probe still tells whether a writer holds the FIFO.
+TEST(Fifo, ProbeAnswersForEveryHolding)
+{
+    const struct {
+        const char* name;
+        bool reader, writer;
+        std::string bytes;
+        const char *readAnswer, *writeAnswer;
+    } rows[] = {
+        {"nobody", false, false, "", "no", "no"},
+        {"a reader", true, false, "", "yes", "no"},
+        {"a reader and a writer", true, true, "", "yes", "yes"},
+        {"both, bytes waiting", true, true, std::string("\0\1\2\3\4\5", 6), "yes", "yes"},
+        {"a reader, bytes waiting", true, false, "\7\10\11", "yes", "no"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        std::string fifo = dir / "fifo";
+        makeFifo(fifo, 0600);
+        std::optional<End> reader, writer;
+        if (row.reader)
+            reader.emplace(fifo, O_RDONLY);
+        if (row.writer || !row.bytes.empty()) {
+            writer.emplace(fifo, O_WRONLY);
+            writer->write(row.bytes);
+            if (!row.writer)
+                writer.reset();
+        }
+        for (int twice = 0; twice < 2; ++twice) {
+            EXPECT_EQ(probe("-r", fifo), probeLine("-r", row.readAnswer));
+            EXPECT_EQ(probe("-w", fifo), probeLine("-w", row.writeAnswer));
+        }
+        if (reader) {
+            EXPECT_EQ(reader->waiting(), static_cast<int>(row.bytes.size()));
+            EXPECT_EQ(reader->read(row.bytes.size()), row.bytes);
+        }
+    }
+}
+
+TEST(Fifo, ProbeWhileTheNumbersFlowAndAfter)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    kit::Process sender({.argv = {NUMBERSEND, fifo}});
+    ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+    kit::Process receiver({.argv = {NUMBERRECV, fifo}});
+    auto number = sender.readLine();
+    ASSERT_EQ(sender.readLine(), prompt);
+    // The sender waits at its prompt, the receiver holds its end.
+    EXPECT_EQ(probe("-r", fifo), probeLine("-r", "yes"));
+    EXPECT_EQ(probe("-w", fifo), probeLine("-w", "yes"));
+    sender.send("no\n");
+    EXPECT_EQ(sender.finish().status, 0);
+    auto r = receiver.finish();
+    EXPECT_EQ(r.out, received(sent(*number + "\n")));
+    EXPECT_EQ(r.status, 0);
+    for (const char* option : {"-r", "-w"})
+        kit::expectFailure(kit::run({.argv = {ENDPROBE, option, fifo}}), kit::perrorLine("...", ENOENT));
+}
+
+// A process waiting in a blocking open already holds its end. A probe of the
+// other end releases it: the receiver then finds no writer and ends at
+// once; the sender finds no reader and its write fails.
+TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    makeFifo(fifo, 0600);
+    {
+        kit::Process receiver({.argv = {NUMBERRECV, fifo}});
+        ASSERT_TRUE(waitFor([&] { return waitsInOpen(receiver.pid()); }));
+        EXPECT_EQ(probe("-w", fifo), probeLine("-w", "no"));
+        EXPECT_TRUE(waitsInOpen(receiver.pid())) << "a probe of its own end leaves it waiting";
+        EXPECT_EQ(probe("-r", fifo), probeLine("-r", "yes"));
+        auto r = receiver.finish(5s);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.status, 0);
+    }
+    kit::Process sender({.argv = {NUMBERSEND, fifo}, .input = "yes\n"});
+    ASSERT_TRUE(waitFor([&] { return waitsInOpen(sender.pid()); }));
+    EXPECT_EQ(probe("-r", fifo), probeLine("-r", "no"));
+    EXPECT_TRUE(waitsInOpen(sender.pid()));
+    EXPECT_EQ(probe("-w", fifo), probeLine("-w", "yes"));
+    auto s = sender.finish(5s);
+    EXPECT_EQ(s.err, kit::perrorLine("....", EPIPE));
+    EXPECT_EQ(s.status, 1);
+    EXPECT_TRUE(kit::exists(fifo));
+}
+
+TEST(Fifo, ProbeOfARegularFileChangesNothing)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "file", "contents", 0600);
+    EXPECT_EQ(probe("-r", dir / "file"), probeLine("-r", "yes"));
+    EXPECT_EQ(probe("-w", dir / "file"), probeLine("-w", "no"));
+    EXPECT_EQ(kit::readFile(dir / "file"), "contents");
+}
+
+// With bytes waiting the probe looks through tee and a write end of its own.
+TEST(Fifo, ProbeFailuresWithBytesWaiting)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "fifo";
+    makeFifo(fifo, 0644);
+    End reader(fifo, O_RDONLY);
+    End writer(fifo, O_WRONLY);
+    writer.write("bytes");
+    const struct {
+        kit::Fault fault;
+        int error;
+    } rows[] = {
+        {{"pipe,pipe2", "EMFILE"}, EMFILE},
+        {{"tee", "EIO"}, EIO},
+        {{"openat", "EACCES", "2", fifo}, EACCES},
+        {{"poll,ppoll", "EINVAL"}, EINVAL},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault.call);
+        kit::expectFailure(kit::run({.argv = {ENDPROBE, "-w", fifo}, .fault = row.fault}),
+                           kit::perrorLine("....", row.error));
+    }
+    if (geteuid() == 0) {
+        // Another user may read this FIFO but not open it for writing.
+        kit::expectFailure(kit::run({.argv = {ENDPROBE, "-w", fifo}, .unprivileged = true}),
+                           kit::perrorLine("....", EACCES));
+    }
+    EXPECT_EQ(reader.read(5), "bytes");
+}
+
+}  // namespace
