@@ -18,7 +18,7 @@ network_tour() (
   say "SIGTERM stops the server only once one more client has come, and that client is still answered"
   show 'kill -TERM $server; sleep 0.5; kill -0 $server && echo "still serving"'
   show 'echo "last one" | timeout 10 client 127.0.0.1 8080'
-  show 'timeout 10 tail --pid=$server -f /dev/null; wait $server'
+  show 'timeout 10 tail --pid=$server -f /dev/null || kill -KILL $server; wait $server'
 
   say "client: no server on the port, and a wrong argument count"
   show 'echo hi | timeout 10 client 127.0.0.1 8080'

@@ -58,7 +58,9 @@ struct Result {
 };
 
 // A program in the background, in a process group of its own: feed its
-// standard input, read its standard output line by line. Whatever ends it
+// standard input, read its standard output line by line. Bytes to send (the
+// options' input too) move only while a call below waits: send, closeInput,
+// readLine or finish. Whatever ends it
 // early (a deadline, the destructor) kills the whole group, so strace's
 // tracee and anything the program started go with it. A program that cannot
 // be started throws, naming the step that failed and why.
