@@ -476,7 +476,9 @@ TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
         kit::Process receiver({.argv = {NUMBERRECV, fifo}});
         ASSERT_TRUE(waitFor([&] { return waitsInOpen(receiver.pid()); }));
         EXPECT_EQ(probe("-w", fifo), probeLine("-w", "no"));
-        EXPECT_TRUE(waitsInOpen(receiver.pid())) << "a probe of its own end leaves it waiting";
+        // The probe's close wakes the waiting open for an instant; it sleeps again.
+        EXPECT_TRUE(waitFor([&] { return waitsInOpen(receiver.pid()); }, 2s))
+            << "a probe of its own end leaves it waiting";
         EXPECT_EQ(probe("-r", fifo), probeLine("-r", "yes"));
         auto r = receiver.finish(5s);
         EXPECT_EQ(r.out, "");
@@ -486,7 +488,7 @@ TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
     kit::Process sender({.argv = {NUMBERSEND, fifo}, .input = "yes\n"});
     ASSERT_TRUE(waitFor([&] { return waitsInOpen(sender.pid()); }));
     EXPECT_EQ(probe("-r", fifo), probeLine("-r", "no"));
-    EXPECT_TRUE(waitsInOpen(sender.pid()));
+    EXPECT_TRUE(waitFor([&] { return waitsInOpen(sender.pid()); }, 2s));
     EXPECT_EQ(probe("-w", fifo), probeLine("-w", "yes"));
     auto s = sender.finish(5s);
     EXPECT_EQ(s.err, kit::perrorLine("....", EPIPE));
