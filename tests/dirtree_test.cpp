@@ -75,7 +75,7 @@ struct Tree {
         kit::writeFile(root + "/a", "hello");
         kit::writeFile(root + "/sub/b", "0123456789");
         kit::writeFile(tmp / "beside", "");
-        symlink("a", (root + "/link").c_str());
+        EXPECT_EQ(symlink("a", (root + "/link").c_str()), 0);
     }
 
     // Each directory counts by lstat when listed, by stat as its own "." and
@@ -115,7 +115,7 @@ TEST_P(Walkers, LinkToDirectoryCountsTheLinkOnly)
 {
     Tree tree;
     std::string link = tree.tmp / "shortcut";
-    symlink(tree.root.c_str(), link.c_str());
+    ASSERT_EQ(symlink(tree.root.c_str(), link.c_str()), 0);
     auto result = kit::run({.argv = {GetParam().program, link}});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, sizeLine(lsize(link)));
@@ -247,7 +247,7 @@ TEST(Treeweight1, EmptyDirectoryListsDotAndDotDot)
 TEST(DanglingLink, FailsTheListingButNotTheCount)
 {
     Tree tree;
-    symlink("nowhere", (tree.root + "/dangling").c_str());
+    ASSERT_EQ(symlink("nowhere", (tree.root + "/dangling").c_str()), 0);
 
     auto listed = kit::run({.argv = {TREEWEIGHT1, tree.root}});
     EXPECT_EQ(listed.status, 1);
