@@ -1,6 +1,19 @@
-# Run by CPack on the staged tree before it is packed: the directories that
-# the install made under the packager's umask get the mode a system's own
-# have, so that the package is the same whoever builds it.
+# Run by CPack on the staged tree before it is packed: the programs stripped
+# as Debian strips them, the lintian overrides added, and the directories given
+# the mode a system's own have, whatever the packager's umask, so that the
+# package is the same whoever builds it and wherever.
+set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
+file(GLOB programs "${tree}/${CPACK_SYSDRILLS_BINDIR}/*")
+foreach(program IN LISTS programs)
+  execute_process(COMMAND ${CPACK_SYSDRILLS_STRIP} --remove-section=.comment --remove-section=.note
+                          "${program}" COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+file(MAKE_DIRECTORY "${tree}/share/lintian/overrides")
+file(COPY_FILE "${CPACK_SYSDRILLS_SOURCE_DIR}/package/lintian-overrides"
+     "${tree}/share/lintian/overrides/sysdrills")
+file(CHMOD "${tree}/share/lintian/overrides/sysdrills"
+     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
 file(GLOB_RECURSE entries LIST_DIRECTORIES true "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
 foreach(entry IN LISTS entries)
   if(IS_DIRECTORY "${entry}" AND NOT IS_SYMLINK "${entry}")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package: built from the build tree, it holds every program in
-# /usr/bin and every page in /usr/share/man/man1.
+# /usr/lib/sysdrills/bin, every page gzipped in /usr/share/man/man1 under the
+# suite's own section suffix, the copyright and the changelog, and nothing
+# under a name that another package could take too.
 #
 # package.sh build CPACK CPACK_CONFIG DIR   makes DIR/NAME_VERSION_ARCH.deb afresh
 # package.sh check DIR FOLDER/PROGRAM...    unpacks it into DIR/root and looks
@@ -35,9 +37,22 @@ check)
     fi
   }
   for program in "$@"; do
-    expect "usr/bin/${program##*/}" -rwxr-xr-x
-    expect "usr/share/man/man1/${program##*/}.1" -rw-r--r--
+    name=${program##*/}
+    expect "usr/lib/sysdrills/bin/$name" -rwxr-xr-x
+    page=usr/share/man/man1/$name.1sysdrills.gz
+    expect "$page" -rw-r--r--
+    [ ! -f "$dir/root/$page" ] || gzip -dc "$dir/root/$page" | grep -x "\.Dt ${name^^} 1" >/dev/null ||
+      { echo "/$page is not the page of $name" >&2; failed=1; }
   done
+  expect usr/share/doc/sysdrills/copyright -rw-r--r--
+  expect usr/share/doc/sysdrills/changelog.gz -rw-r--r--
+  expect usr/share/lintian/overrides/sysdrills -rw-r--r--
+  version=$(dpkg-deb --field "$deb" Version)
+  latest=$(gzip -dc "$dir/root/usr/share/doc/sysdrills/changelog.gz" 2>/dev/null | head -1) || true
+  [[ $latest == "sysdrills ($version) "* ]] || { echo "changelog starts \"$latest\", not version $version" >&2; failed=1; }
+  # Shared namespaces: no program in the system's bin directories, no page without the suffix.
+  shared=$(awk '$1 !~ /^d/ && ($6 ~ /^\.\/usr\/(local\/)?s?bin\// || $6 ~ /^\.\/usr\/share\/man\/.*[^\/]$/ && $6 !~ /\.1sysdrills\.gz$/) { print $6 }' <<<"$listing")
+  [ -z "$shared" ] || { echo "generic names in shared directories: $shared" >&2; failed=1; }
   # Directories as the system's own, whatever the umask of whoever built it.
   closed=$(awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" { print $6 }' <<<"$listing")
   [ -z "$closed" ] || { echo "directories not drwxr-xr-x: $closed" >&2; failed=1; }
