@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -89,6 +90,31 @@ void stagePrograms(std::vector<std::string>& argv, const std::string& stage)
     }
 }
 
+#ifdef KIT_COVERAGE_BUILD
+// The coverage build: uid 65534 cannot write the counters root's runs made in
+// the build (nor reach a build under /root), so it writes its own into the
+// stage, by paths relative to the build; they are kept there for
+// tests/coverage to merge.
+void countInStage(const std::string& stage, std::vector<std::string>& env)
+{
+    namespace fs = std::filesystem;
+    fs::create_directory(stage + "/counters");
+    fs::permissions(stage + "/counters", fs::perms::all);
+    std::string build = KIT_COVERAGE_BUILD;
+    env.push_back("GCOV_PREFIX=" + stage + "/counters");
+    env.push_back("GCOV_PREFIX_STRIP=" + std::to_string(std::count(build.begin(), build.end(), '/')));
+}
+
+void keepCounters(const std::string& stage)
+{
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::path kept = fs::path(KIT_COVERAGE_BUILD) / "coverage-unprivileged" / uniqueName("run");
+    fs::create_directories(kept, ignored);
+    fs::copy(stage + "/counters", kept, fs::copy_options::recursive, ignored);
+}
+#endif
+
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> result;
@@ -144,16 +170,19 @@ Process::Process(const Options& options)
     // Everything the child needs is made before the fork: after it, only
     // async-signal-safe calls.
     auto argvStrings = commandLine(options);
+    auto envStrings = environment(options);
     if (options.unprivileged) {
         stage_ = makeTempDir("/tmp", "kit-stage");
         try {
             stagePrograms(argvStrings, stage_);
+#ifdef KIT_COVERAGE_BUILD
+            countInStage(stage_, envStrings);
+#endif
         } catch (...) {
             removeTree(stage_);
             throw;
         }
     }
-    auto envStrings = environment(options);
     auto argv = pointers(argvStrings);
     auto envp = pointers(envStrings);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
@@ -266,6 +295,9 @@ void Process::end()
             *fd = -1;
         }
     if (!stage_.empty()) {
+#ifdef KIT_COVERAGE_BUILD
+        keepCounters(stage_);
+#endif
         removeTree(stage_);
         stage_.clear();
     }
