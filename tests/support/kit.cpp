@@ -61,7 +61,7 @@ std::vector<std::string> commandLine(const Options& options)
     if (!options.fault)
         return options.argv;
     const Fault& f = *options.fault;
-    std::string inject = "inject=" + f.call + ":error=" + f.error + ":when=" + f.when;
+    std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
     if (!f.delay.empty())
         inject += ":delay_enter=" + f.delay;
     std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e", inject};

@@ -30,7 +30,7 @@ using Millis = std::chrono::milliseconds;
 // `when` takes strace's syntax: "3", "2+" (the second and every later one).
 struct Fault {
     std::string call;
-    std::string error;  // an errno name: "EIO", "EACCES"
+    std::string error;  // an errno name: "EIO", "EACCES"; none: the call is only held back
     std::string when = "1";
     std::string path;
     std::string delay;  // microseconds the call is held back first, if any
