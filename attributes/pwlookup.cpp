@@ -33,5 +33,9 @@ int main(int argc, char* argv[])
     printf("User info: %s\n", entry->pw_gecos);
     printf("Home directory: %s\n", entry->pw_dir);
     printf("Shell: %s\n", entry->pw_shell);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

@@ -30,5 +30,9 @@ int main(int argc, char* argv[])
 
     printf("File size: %jd\n", static_cast<intmax_t>(size));
     close(fd);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

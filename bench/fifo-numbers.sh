@@ -58,7 +58,8 @@ d=$(printf '%s\n' "${theirs[@]}" | median)
 awk -v n="$n" -v d="$d" 'BEGIN { printf "medians: numbers %.3f s, dd %.3f s, ratio %.3f (goal <= 1.25)\n", n, d, n / d }'
 
 # Per record, each program should make only its FIFO call and its share of
-# the printing (the sender flushes each prompt; the receiver's lines are buffered).
+# the printing (the sender's output is line-buffered, so its number line and
+# its prompt are one write each: 3 calls a record; the receiver's lines are buffered).
 traced=100000
 perRecord() {
   awk -v n="$traced" -v who="$1" '$NF ~ /^[a-z_0-9]+$/ && $4 ~ /^[0-9]+$/ && $4 >= n / 1000 {

@@ -48,5 +48,9 @@ int main(int argc, char* argv[])
     // crossed, the working directory left alone.
     if (nftw(argv[1], processFile, 50, 0) == -1)
         die("nftw");
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

@@ -75,5 +75,9 @@ int main(int argc, char* argv[])
     uint64_t total = 0;
     treeweight(argv[1], total);
     printf("Dir size: %" PRIu64 "B\n", total);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

@@ -82,5 +82,9 @@ int main(int argc, char* argv[])
     int64_t total = 0;
     treeweight(argv[1], total);
     printf("Dir size: %" PRId64 "B\n", total);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

@@ -46,5 +46,9 @@ int main(int argc, char* argv[])
     }
 
     close(fifo);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

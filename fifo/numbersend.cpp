@@ -34,6 +34,10 @@ int main(int argc, char* argv[])
 {
     if (argc != 2)
         die("...");
+    // Every line goes out as it is printed, also into a pipe: the number line
+    // before its record is written, a prompt before the answer is awaited.
+    // With a valid mode and no buffer of ours, setvbuf cannot fail.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
 
     // A FIFO left by an earlier run is reused; nothing else is opened.
     if (mkfifo(argv[1], 0660) == -1) {
@@ -71,11 +75,18 @@ int main(int argc, char* argv[])
         if (write(fifo, &number, sizeof number) == -1)
             die("....");
         puts("Send another number: (yes|no)");
-        // Whoever drives us through a pipe must see the prompt before we wait.
-        fflush(stdout);
-        // The end of the input ends the sending as "no" does; the rest of a
-        // word longer than the buffer is read as the next answer.
-        if (scanf("%255s", answer) != 1 || strcasecmp(answer, "no") == 0)
+        // A line that could not be written leaves its mark on the stream.
+        if (fflush(stdout) == EOF || ferror(stdout))
+            die("....");
+        // The end of the input ends the sending as "no" does, but input
+        // that cannot be read is a failure; the rest of a word longer than
+        // the buffer is read as the next answer.
+        if (scanf("%255s", answer) != 1) {
+            if (ferror(stdin))
+                die("...");
+            break;
+        }
+        if (strcasecmp(answer, "no") == 0)
             break;
     }
 

@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,25 +27,42 @@ int main(int argc, char* argv[])
     if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
         die("....");
 
-    int sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock == -1)
-        die("....");
-
-    // A port text that is no number gives port 0; a larger one keeps its low 16 bits.
+    // A mistyped peer is refused before anything is made: an address must be
+    // dotted IPv4 as inet_pton reads it, a port nothing but decimal digits
+    // (no sign, no blanks) with a value from 1 to 65535.
     sockaddr_in peer;
     memset(&peer, 0, sizeof peer);
     peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(atoi(argv[2])));
-    inet_pton(AF_INET, argv[1], &peer.sin_addr);
+    if (inet_pton(AF_INET, argv[1], &peer.sin_addr) != 1) {
+        errno = EINVAL;
+        die("....");
+    }
+    char* end = nullptr;
+    errno = 0;
+    long port = strtol(argv[2], &end, 10);
+    if (!isdigit(static_cast<unsigned char>(argv[2][0])) || *end != '\0' || errno != 0 || port < 1 ||
+        port > 65535) {
+        errno = EINVAL;
+        die("....");
+    }
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+
+    int sock = socket(AF_INET, SOCK_STREAM, 0);
+    if (sock == -1)
+        die("....");
     if (connect(sock, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == -1)
         die("...");
 
     char* line = nullptr;
     size_t capacity = 0;
     for (;;) {
+        // The end of input ends the client; input that cannot be read is a failure.
         ssize_t length = getline(&line, &capacity, stdin);
-        if (length == -1)
+        if (length == -1) {
+            if (ferror(stdin))
+                die("....");
             break;
+        }
         if (write(sock, line, length) == -1)
             die("....");
 
@@ -53,8 +73,10 @@ int main(int argc, char* argv[])
             die("....");
         reply[got] = '\0';
         printf("Server response: %s", reply);
-        // A reply without a line feed shows at once, not with the next one.
-        fflush(stdout);
+        // A reply without a line feed shows at once, not with the next one;
+        // one that could not be written leaves its mark on the stream.
+        if (fflush(stdout) == EOF || ferror(stdout))
+            die("....");
     }
     free(line);
     close(sock);

@@ -15,6 +15,7 @@ int main()
 {
     int x = 10;
     int y = 5;
+    int childStatus = 0;
 
     // Nothing is printed before the fork: a line still buffered then would be
     // copied into the child and printed twice.
@@ -28,7 +29,7 @@ int main()
         printf("Parent: x = %d y = %d\n", x, y);
         // This child, not any: a child inherited across exec must not end the
         // wait before ours has printed its lines.
-        if (waitpid(child, nullptr, 0) == -1)
+        if (waitpid(child, &childStatus, 0) == -1)
             die("...");
     } else {
         x -= 10;
@@ -40,5 +41,14 @@ int main()
     x += 50;
     y -= 50;
     printf("x = %d y = %d\n", x, y);
+
+    // Lost output is a failure told in one line: the child tells of its own
+    // and ends with status 1; the parent, which writes to the same place,
+    // then ends with status 1 too without a second line.
+    bool lost = fflush(stdout) == EOF || ferror(stdout);
+    if (child > 0 && WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 1)
+        exit(1);
+    if (lost)
+        die("...");
     return 0;
 }

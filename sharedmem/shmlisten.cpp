@@ -93,5 +93,9 @@ int main(int argc, char* argv[])
     // The name and the semaphores belong to the writer.
     if (munmap(block, size) == -1)
         die("...");
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     return 0;
 }

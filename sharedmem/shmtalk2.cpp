@@ -53,6 +53,9 @@ int main(int argc, char* argv[])
 {
     if (argc != 2)
         die("....");
+    // Every prompt goes out as it is printed, also into a pipe.
+    // With a valid mode and no buffer of ours, setvbuf cannot fail.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     MemBlock* block = createMemBlock(argv[1], blockSize);
 
     // Set up afresh on every start, also over an object left by an earlier run.
@@ -67,11 +70,16 @@ int main(int argc, char* argv[])
     static_assert(sizeof word == 1024, "the width in the read is sizeof word - 1");
     for (;;) {
         puts("Message for reader: ");
-        // Whoever drives us through a pipe must see the prompt before we wait.
-        fflush(stdout);
-        // At the end of input there is nothing more to send.
-        if (scanf("%1023s", word) != 1)
+        // A prompt that could not be written leaves its mark on the stream.
+        if (fflush(stdout) == EOF || ferror(stdout))
+            die("...");
+        // At the end of input there is nothing more to send; input that
+        // cannot be read is a failure, and the name stays.
+        if (scanf("%1023s", word) != 1) {
+            if (ferror(stdin))
+                die("...");
             break;
+        }
         if (sem_wait(&block->canWrite) == -1)
             die("....");
         strcpy(block->text, word);

@@ -98,6 +98,11 @@ TEST_P(Swap, Failures)
                   perrorLine(GetParam().statMessage, ENOENT));
     expectFailure(kit::run({.argv = {program, dir / "dangling"}}),
                   perrorLine(GetParam().statMessage, ENOENT));
+    // A status that cannot be read changes nothing.
+    kit::writeFile(dir / "f", "", 0640);
+    expectFailure(kit::run({.argv = {program, dir / "f"}, .fault = kit::Fault{"stat,newfstatat", "EIO", "1", dir / "f"}}),
+                  perrorLine(GetParam().statMessage, EIO));
+    EXPECT_EQ(kit::modeOf(dir / "f"), 0640);
 }
 
 TEST_P(Swap, AnotherUsersFileIsRefused)
@@ -346,7 +351,7 @@ TEST(Fdmodes, ReadOnlyInputAndNewWorkFile)
     const struct {
         const char* input;
         mode_t mask, mode;
-    } cases[] = {{"exec \"$0\" < in.txt", 022, 0644}, {"exec \"$0\"", 077, 0600}};
+    } cases[] = {{"exec \"$0\" < in.txt", 022, 0644}, {"exec \"$0\"", 077, 0600}, {"exec \"$0\"", 002, 0664}};
     for (auto c : cases) {
         SCOPED_TRACE(c.input);
         kit::TempDir dir;

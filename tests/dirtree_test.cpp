@@ -275,6 +275,16 @@ TEST(SearchDenied, EndsEachWalkerAtItsOwnStep)
     EXPECT_EQ(counted.err, "...: " + errorText(EACCES) + "\n");
 }
 
+// Started in a directory that has been removed, "." can be opened and
+// entered, but it has no path any more: realpath fails on it.
+TEST(Treeweight1, RemovedWorkingDirectoryHasNoPath)
+{
+    kit::TempDir tmp;
+    kit::makeDir(tmp / "gone");
+    auto r = kit::run({.argv = {"sh", "-c", "rmdir ../gone && exec \"$0\" .", TREEWEIGHT1}, .cwd = tmp / "gone"});
+    kit::expectFailure(r, "...: " + errorText(ENOENT) + "\n");
+}
+
 TEST(Treeweight1, FailingChdirOutOrInEndsTheWalk)
 {
     for (const char* when : {"1", "2"}) {

@@ -273,10 +273,27 @@ TEST(Fifo, ReaderGoneMidStreamFailsTheWriteAndKeepsTheFifo)
     sender.send("yes\n");
     auto s = sender.finish();
     EXPECT_EQ(sent(s.out).size(), 2u);
+    // Nothing after the number whose record could not be written.
+    EXPECT_TRUE(kit::lines(s.out).back().starts_with("Number sent: ")) << s.out;
     EXPECT_EQ(s.err, kit::perrorLine("....", EPIPE));
     EXPECT_EQ(s.status, 1);
     EXPECT_EQ(s.signal, 0);
     EXPECT_TRUE(kit::exists(fifo));
+}
+
+// The number line is out, even into a pipe, before its record is written:
+// here the record's write is held back, and the line comes all the same.
+TEST(Fifo, NumberLineGoesOutBeforeItsRecord)
+{
+    kit::TempDir dir;
+    std::string fifo = dir / "numbers";
+    makeFifo(fifo, 0600);
+    kit::Process sender({.argv = {NUMBERSEND, fifo}, .fault = kit::Fault{"write", "", "1", fifo, "10000000"}});
+    End reader(fifo, O_RDONLY);
+    auto line = sender.readLine(5s);
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->starts_with("Number sent: ")) << *line;
+    EXPECT_EQ(reader.waiting(), 0);
 }
 
 // Anything but a FIFO under the name is refused and left as it was.

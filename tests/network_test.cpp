@@ -490,16 +490,60 @@ INSTANTIATE_TEST_SUITE_P(Network, ClientPeer, ::testing::Values(
              "", ""}),
     [](const auto& info) { return info.param.name; });
 
-// Where the first argument is no address the peer is 0.0.0.0, which is this
-// host; a port beyond 16 bits keeps its low 16 bits.
+// A mistyped address or port is refused before any socket is made: with
+// socket() failing, a refused text still gives EINVAL, and an accepted one
+// reaches the socket and its failure.
 TEST(NetworkClient, AddressAndPortTexts)
 {
-    for (auto [address, offset] : {std::pair{"127.0.0.1", 0}, {"no address", 0}, {"127.0.0.1", 65536}}) {
-        Peer peer([](int fd) { readOnce(fd); sendAll(fd, "hi\n"); });
-        auto r = kit::run({.argv = {CLIENT, address, std::to_string(peer.number() + offset)}, .input = "x\n"});
-        EXPECT_EQ(r.out, "Server response: hi\n") << address << " " << offset;
-        EXPECT_EQ(r.status, 0);
+    const std::string refused = kit::perrorLine("....", EINVAL);
+    const std::string accepted = kit::perrorLine("....", EMFILE);
+    struct Case {
+        const char* address;
+        const char* port;
+        const std::string& err;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"192.0.2.l", "8080", refused},
+             {"no address", "8080", refused},
+             {"", "8080", refused},
+             {"127.1", "8080", refused},
+             {"127.0.0.1", "65616", refused},
+             {"127.0.0.1", "65536", refused},
+             {"127.0.0.1", "0", refused},
+             {"127.0.0.1", "-1", refused},
+             {"127.0.0.1", "+80", refused},
+             {"127.0.0.1", " 80", refused},
+             {"127.0.0.1", "80 ", refused},
+             {"127.0.0.1", "80x", refused},
+             {"127.0.0.1", "", refused},
+             {"127.0.0.1", "daytime", refused},
+             {"127.0.0.1", "99999999999999999999", refused},
+             {"127.0.0.1", "1", accepted},
+             {"127.0.0.1", "65535", accepted},
+             {"192.0.2.1", "08080", accepted}}) {
+        auto r = kit::run({.argv = {CLIENT, c.address, c.port}, .input = "x\n",
+                           .fault = kit::Fault{"socket", "EMFILE"}});
+        SCOPED_TRACE(std::string(c.address) + " " + c.port);
+        kit::expectFailure(r, c.err);
     }
+}
+
+// Driven through a pipe, the client prints each reply before it reads the
+// next line: whoever drives it sees the answer to what it sent.
+TEST(NetworkClient, EachReplyIsOutBeforeTheNextLineIsRead)
+{
+    Peer peer([](int fd) {
+        for (std::string line; !(line = readOnce(fd)).empty();)
+            sendAll(fd, "got " + line);
+    });
+    kit::Process client({.argv = {CLIENT, "127.0.0.1", peer.port()}});
+    for (std::string word : {"one", "two"}) {
+        client.send(word + "\n");
+        EXPECT_EQ(client.readLine(), std::string(prefix) + "got " + word);
+    }
+    auto r = client.finish(10s);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
 }
 
 // How many sockets of this network have `port` as their peer's port.
@@ -562,7 +606,7 @@ TEST(NetworkClient, Failures)
              {{CLIENT}, "....: Success\n"},
              {{CLIENT, "127.0.0.1"}, "....: Success\n"},
              {{CLIENT, "127.0.0.1", "1", "2"}, "....: Success\n"},
-             {{CLIENT, "127.0.0.1", "daytime"}, "...: " + kit::errorText(ECONNREFUSED) + "\n"}}) {
+             {{CLIENT, "127.0.0.1", "1"}, "...: " + kit::errorText(ECONNREFUSED) + "\n"}}) {
         auto r = kit::run({.argv = c.argv, .input = "x\n"});
         EXPECT_EQ(r.err, c.err) << c.argv.size();
         EXPECT_EQ(r.status, 1);

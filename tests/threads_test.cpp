@@ -257,6 +257,31 @@ TEST_P(Charcount, FailedThreadCreationNamesTheCause)
     expectFailure(p, r, "...: " + kit::errorText(EAGAIN) + "\n", {{1, 3}});
 }
 
+// Threads that fail at the same moment print one line between them: the
+// first one's exit is held back, long enough for every other to fail too.
+TEST_P(Charcount, SimultaneousFailuresPrintOneLine)
+{
+    const Program& p = GetParam();
+    kit::TempDir dir;
+    auto r = kit::run({.argv = {p.path, "missing", "missing", "missing", "missing"},
+                       .cwd = dir.path(),
+                       .env = {quietThreadSanitizer()},
+                       .fault = kit::Fault{"exit_group", "", "1", "", "300000"}});
+    kit::expectFailure(r, kit::perrorLine("...", ENOENT));
+}
+
+// Each stream is closed once its file is counted, so far more files than
+// descriptors may be named.
+TEST_P(Charcount, MoreFilesThanDescriptors)
+{
+    const Program& p = GetParam();
+    kit::TempDir dir;
+    kit::writeFile(dir / "a", "abc");
+    std::vector<std::string> argv{"prlimit", "--nofile=64", "--", p.path};
+    argv.insert(argv.end(), 500, "a");
+    expectCounts(p, kit::run({.argv = argv, .cwd = dir.path()}), std::vector<long long>(500, 3));
+}
+
 TEST_P(Charcount, CountsPastThirtyTwoBits)
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -18,9 +19,15 @@ struct ThreadArg {
 // Ends the whole process from whichever thread fails. exit() would reset the
 // buffers of every open stream, also of those that other threads are still
 // reading, and can crash them; so only standard output is flushed, to keep
-// the lines already printed, and _exit ends the rest.
+// the lines already printed, and _exit ends the rest. Two threads may fail
+// at once: the first one prints and ends the process, and any other waits
+// for that end without a word, so a failure is always one line.
 [[noreturn]] static void die(const char* message)
 {
+    static std::atomic_flag failing;  // clear until the first failure
+    if (failing.test_and_set())
+        for (;;)
+            pause();
     perror(message);
     fflush(stdout);
     _exit(1);
@@ -100,5 +107,9 @@ int main(int argc, char* argv[])
         dieWith(error, "...");
     free(threads);
     free(args);
+    // A result that never reached standard output is no success: the last
+    // buffered bytes go out here, and an earlier failed write left its mark.
+    if (fflush(stdout) == EOF || ferror(stdout))
+        die("...");
     exit(0);
 }

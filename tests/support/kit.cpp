@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <tuple>
 
 extern char** environ;
 
@@ -61,7 +62,7 @@ std::vector<std::string> commandLine(const Options& options)
     if (!options.fault)
         return options.argv;
     const Fault& f = *options.fault;
-    std::string inject = "inject=" + f.call + ":error=" + f.error + ":when=" + f.when;
+    std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
     if (!f.delay.empty())
         inject += ":delay_enter=" + f.delay;
     std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e", inject};
@@ -159,7 +160,7 @@ struct StartFailure {
     int step;
     int error;
 };
-constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec"};
+constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open"};
 
 }  // namespace
 
@@ -186,6 +187,8 @@ Process::Process(const Options& options)
     auto argv = pointers(argvStrings);
     auto envp = pointers(envStrings);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
+    const char* inputPath = options.inputPath.empty() ? nullptr : options.inputPath.c_str();
+    const char* outputPath = options.outputPath.empty() ? nullptr : options.outputPath.c_str();
 
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
     // Before there is a child, a failure releases what was made and throws.
@@ -224,6 +227,17 @@ Process::Process(const Options& options)
         umask(options.umask);
         if (dup2(in[0], 0) == -1 || dup2(out[1], 1) == -1 || dup2(err[1], 2) == -1)
             refuse(0);
+        // A path in place of a pipe, opened before the working directory changes.
+        for (auto [path, fd, flags] : {std::tuple{inputPath, 0, O_RDONLY}, std::tuple{outputPath, 1, O_WRONLY}}) {
+            if (!path)
+                continue;
+            int opened = open(path, flags);
+            if (opened == -1)
+                refuse(6);
+            if (dup2(opened, fd) == -1)
+                refuse(0);
+            close(opened);
+        }
         if (cwd && chdir(cwd) == -1)
             refuse(1);
         if (options.unprivileged) {

@@ -30,7 +30,7 @@ using Millis = std::chrono::milliseconds;
 // `when` takes strace's syntax: "3", "2+" (the second and every later one).
 struct Fault {
     std::string call;
-    std::string error;  // an errno name: "EIO", "EACCES"
+    std::string error;  // an errno name: "EIO", "EACCES"; none: the call is only held back
     std::string when = "1";
     std::string path;
     std::string delay;  // microseconds the call is held back first, if any
@@ -39,6 +39,8 @@ struct Fault {
 struct Options {
     std::vector<std::string> argv;
     std::string input;                 // standard input; end of file after it
+    std::string inputPath;             // if set, standard input is this path, opened for reading
+    std::string outputPath;            // if set, standard output is this path, opened for writing
     std::string cwd;                   // empty: the test's own
     std::vector<std::string> env;      // NAME=VALUE added or replacing; NAME alone removed
     mode_t umask = 022;                // the program's, whatever the test runner's

@@ -1,0 +1,215 @@
+// Failures at the edges of every program: a result that cannot be written to
+// standard output, and standard input that cannot be read, end in one line and
+// status 1, never in a silent success.
+#include "kit.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A loopback peer on an ephemeral port: it accepts one connection (if one
+// comes within 10 s), answers each line with "hi\n" and closes at its end.
+class Peer {
+public:
+    Peer()
+    {
+        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1 ||
+            listen(listenFd_, 1) == -1 ||
+            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == -1)
+            throw std::runtime_error("peer socket");
+        port_ = std::to_string(ntohs(address.sin_port));
+        thread_ = std::thread([this] {
+            pollfd waiting{listenFd_, POLLIN, 0};
+            if (poll(&waiting, 1, 10000) != 1)
+                return;
+            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            timeval limit{10, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            char buf[4096];
+            while (read(fd, buf, sizeof buf) > 0 && write(fd, "hi\n", 3) == 3) {
+            }
+            close(fd);
+        });
+    }
+    ~Peer()
+    {
+        shutdown(listenFd_, SHUT_RDWR);  // a peer nobody came to stops waiting
+        thread_.join();
+        close(listenFd_);
+    }
+    const std::string& port() const { return port_; }
+
+private:
+    int listenFd_;
+    std::string port_;
+    std::thread thread_;
+};
+
+// What each case gets: a tree with one fresh file "a.txt" (3 bytes), a FIFO
+// path not yet made, and a shared-memory name removed at the end.
+struct Scene {
+    kit::TempDir dir;
+    std::string file = dir / "a.txt";
+    std::string fifo = dir / "fifo";
+    std::string shm = "/" + kit::uniqueName("edges");
+    Scene() { kit::writeFile(file, "abc"); }
+    ~Scene() { shm_unlink(shm.c_str()); }
+};
+
+struct Case {
+    const char* name;
+    std::string err;  // the one diagnostic line
+    // Runs the program on a case that succeeds, with `io` (standard output or
+    // input on a path) added to its options.
+    std::function<kit::Result(Scene&, kit::Options io)> run;
+};
+
+kit::Result plain(kit::Options io, std::vector<std::string> argv)
+{
+    io.argv = std::move(argv);
+    return kit::run(io);
+}
+
+// numberrecv's writer: numbersend sends one number and ends.
+kit::Result withSender(Scene& s, kit::Options io, std::vector<std::string> argv)
+{
+    if (mkfifo(s.fifo.c_str(), 0600) == -1)
+        throw std::runtime_error("mkfifo");
+    kit::Process sender({.argv = {NUMBERSEND, s.fifo}});
+    sender.send("no\n");  // waits in the pipe while the sender waits for a reader
+    auto r = plain(io, std::move(argv));
+    EXPECT_EQ(sender.finish().status, 0);
+    return r;
+}
+
+// numbersend's reader: numberrecv, which prints whatever arrived.
+kit::Result withReceiver(Scene& s, kit::Options io)
+{
+    if (mkfifo(s.fifo.c_str(), 0600) == -1)
+        throw std::runtime_error("mkfifo");
+    kit::Process receiver({.argv = {NUMBERRECV, s.fifo}});
+    io.input = "no\n";
+    auto r = plain(io, {NUMBERSEND, s.fifo});
+    EXPECT_EQ(receiver.finish().status, 0);
+    return r;
+}
+
+// shmlisten's writer: shmtalk sends "hi" and "quit" once the block is set up.
+kit::Result withWriter(Scene& s, kit::Options io)
+{
+    kit::Process writer({.argv = {SHMTALK, s.shm}});
+    writer.send("hi quit\n");
+    EXPECT_TRUE(writer.readLine());  // the first prompt: the block is ready
+    auto r = plain(io, {SHMLISTEN, s.shm});
+    EXPECT_EQ(writer.finish().status, 0);
+    return r;
+}
+
+kit::Result withPeer(kit::Options io, const std::string& input)
+{
+    Peer peer;
+    io.input = input;
+    return plain(io, {CLIENT, "127.0.0.1", peer.port()});
+}
+
+const std::string full = "No space left on device";
+const std::string isDir = "Is a directory";
+
+TEST(LostOutput, StandardOutputOnAFullDeviceIsOneFailure)
+{
+    const std::vector<Case> cases = {
+        {"treeweight1", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
+        {"treeweight", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
+        {"findsuffix", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
+        {"findrecent", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
+        {"findrecent2", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
+        {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
+        {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
+        {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
+        {"charcount", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file, s.file}); }},
+        {"charcount2", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file, s.file}); }},
+        {"shmlisten", "...: " + full, [](Scene& s, auto io) { return withWriter(s, io); }},
+        {"numberrecv", "...: " + full, [](Scene& s, auto io) { return withSender(s, io, {NUMBERRECV, s.fifo}); }},
+        {"endprobe", "...: " + full, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
+        {"client", "....: " + full, [](Scene&, auto io) { return withPeer(io, "x\n"); }},
+        {"forkdemo", "...: " + full, [](Scene&, auto io) { return plain(io, {FORKDEMO}); }},
+        // The prompting programs, for their prompts; the name stays.
+        {"numbersend", "....: " + full, [](Scene& s, auto io) { return withReceiver(s, io); }},
+        {"shmtalk", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK, s.shm}); }},
+        {"shmtalk2", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK2, s.shm}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        auto r = c.run(scene, {.outputPath = "/dev/full"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.err, c.err + "\n");
+    }
+}
+
+// A broken pipe keeps its default action: a reader that has gone ends the
+// program by the signal, without a word. The listing outgrows the pipe.
+TEST(LostOutput, ReaderGoneEndsQuietly)
+{
+    kit::TempDir dir;
+    for (int i = 0; i < 3000; ++i)
+        kit::writeFile(dir / std::to_string(i), "");
+    auto r = kit::run({.argv = {"bash", "-c", "\"$0\" \"$1\" | head -1 >/dev/null; echo ${PIPESTATUS[0]}",
+                                TREEWEIGHT1, dir.path()}});
+    EXPECT_EQ(r.out, std::to_string(128 + SIGPIPE) + "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// Standard input that cannot be read is no end of input: status 1, the
+// program's line, and the FIFO or shared-memory name stays.
+TEST(UnreadableInput, IsAFailureAndReleasesNothing)
+{
+    const std::vector<Case> cases = {
+        {"numbersend", "...: " + isDir, [](Scene& s, auto io) {
+             auto r = withReceiver(s, io);
+             EXPECT_TRUE(kit::exists(s.fifo));
+             return r;
+         }},
+        {"shmtalk", "...: " + isDir, [](Scene& s, auto io) {
+             auto r = plain(io, {SHMTALK, s.shm});
+             EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
+             return r;
+         }},
+        {"shmtalk2", "...: " + isDir, [](Scene& s, auto io) {
+             auto r = plain(io, {SHMTALK2, s.shm});
+             EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
+             return r;
+         }},
+        {"client", "....: " + isDir, [](Scene&, auto io) { return withPeer(io, ""); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scene scene;
+        auto r = c.run(scene, {.inputPath = "/"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err + "\n");
+    }
+}
+
+}  // namespace
