@@ -400,7 +400,7 @@ TEST_P(Writers, FailedUnlinkLeavesTheName)
 {
     auto r = kit::run({.argv = {w.program, shm.name()},
                        .input = "quit\n",
-                       .fault = kit::Fault{"unlink", "EACCES", "1", shm.path()}});
+                       .fault = kit::Fault{"unlink,unlinkat", "EACCES", "1", shm.path()}});
     EXPECT_EQ(r.out, prompts(1));
     EXPECT_EQ(r.err, w.unlinkFailure + ": " + kit::errorText(EACCES) + "\n");
     EXPECT_EQ(r.status, 1);
