@@ -73,11 +73,10 @@ Clock::time_point by(Millis deadline)
 
 std::vector<std::string> commandLine(const Options& options)
 {
-    std::vector<std::string> argv = options.argv;
-    if (!argv.empty()) {
-        argv.erase(argv.begin());
-        auto start = command(options.argv[0]);
-        argv.insert(argv.begin(), start.begin(), start.end());
+    std::vector<std::string> argv;
+    if (!options.argv.empty()) {
+        argv = command(options.argv[0]);  // through the emulator, if it needs one
+        argv.insert(argv.end(), options.argv.begin() + 1, options.argv.end());
     }
     if (!options.fault)
         return argv;

@@ -22,9 +22,9 @@
 
 // Ends a test that cannot mean anything when the programs run under an
 // emulator (its own threads, its own system calls), naming the emulator.
-#define SKIP_UNDER_EMULATOR(why)                                              \
-    do {                                                                      \
-        if (!kit::emulator().empty())                                         \
+#define SKIP_UNDER_EMULATOR(why)                                                  \
+    do {                                                                          \
+        if (!kit::emulator().empty())                                             \
             GTEST_SKIP() << "under " << kit::emulator().front() << ": " << (why); \
     } while (0)
 
@@ -54,7 +54,7 @@ struct Options {
     // user may run wherever the build lives. Root only: see SKIP_UNLESS_ROOT.
     bool unprivileged = false;
     std::optional<Fault> fault;
-    Millis deadline = 20s;             // then the program is killed
+    Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
 struct Result {
