@@ -18,11 +18,11 @@ endforeach()
 # programs.cmake in the build: the same list, the programs as imported
 # executables and the emulator they need, for a native build that tests them
 # (PROGRAM_BUILD).
-set(content "set(suitePrograms ${suitePrograms})\nset(suiteProgramDir ${suiteProgramDir})\n")
-string(APPEND content "set(suiteEmulator ${suiteEmulator})\n")
+set(content "set(suitePrograms \"${suitePrograms}\")\nset(suiteProgramDir \"${suiteProgramDir}\")\n")
+string(APPEND content "set(suiteEmulator \"${suiteEmulator}\")\n")
 foreach(program IN LISTS suitePrograms)
   get_filename_component(name ${program} NAME)
   string(APPEND content "add_executable(${name} IMPORTED)\n"
-                        "set_target_properties(${name} PROPERTIES IMPORTED_LOCATION $<TARGET_FILE:${name}>)\n")
+                        "set_target_properties(${name} PROPERTIES IMPORTED_LOCATION \"$<TARGET_FILE:${name}>\")\n")
 endforeach()
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/programs.cmake CONTENT "${content}")
