@@ -16,16 +16,24 @@ static time_t now;
     exit(1);
 }
 
+// The whole days from `then` to `now`, negative when `then` is later. tmpfs
+// keeps any 64-bit time, so the difference may overflow a signed 64-bit
+// subtraction; its size always fits 64 unsigned bits, and the days fit a
+// signed 64-bit count again.
+static int64_t wholeDays(time_t now, time_t then)
+{
+    if (now >= then)
+        return static_cast<int64_t>((static_cast<uint64_t>(now) - static_cast<uint64_t>(then)) / 86400);
+    return -static_cast<int64_t>((static_cast<uint64_t>(then) - static_cast<uint64_t>(now)) / 86400);
+}
+
 // Prints the entry's own name when it is a file modified less than seven
 // whole days before `now`, or after it. Returns 0, so the walk always goes on.
 static int processFile(const char* fpath, const struct stat* sb, int typeflag, struct FTW* ftwbuf)
 {
     if (typeflag != FTW_F)
         return 0;
-    // The difference is taken in 128 bits: tmpfs keeps any 64-bit time, and
-    // one that far back would overflow a 64-bit subtraction. The whole days
-    // fit in 64 bits again.
-    int64_t days = static_cast<int64_t>((static_cast<__int128>(now) - sb->st_mtime) / 86400);
+    int64_t days = wholeDays(now, sb->st_mtime);
     // Only the low 32 bits of the count are compared, so an age (or a time
     // ahead) of 2^31 days or more wraps and may be judged otherwise.
     int32_t narrowed = static_cast<int32_t>(days);

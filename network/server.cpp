@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +18,9 @@
 constexpr unsigned short port = 8080;
 // A connection thread needs little stack. Default stacks (8 MiB) are too big
 // for the few that glibc keeps for reuse, so each thread would map a new one.
-constexpr size_t threadStackSize = 64 * 1024;
+// Some platforms refuse a stack this small (aarch64 wants 128 KiB): the
+// platform's minimum wins there.
+constexpr size_t smallStackSize = 64 * 1024;
 
 // Written by the SIGTERM handler on whichever thread the signal lands, read by the loop.
 static std::atomic<int> run = 1;
@@ -123,7 +127,9 @@ int main()
     int error = pthread_attr_init(&threadAttributes);
     if (error > 0)
         dieWith(error, "thread create");
-    error = pthread_attr_setstacksize(&threadAttributes, threadStackSize);
+    // PTHREAD_STACK_MIN may be a sysconf call, known only at run time.
+    size_t stackSize = std::max<size_t>(smallStackSize, PTHREAD_STACK_MIN);
+    error = pthread_attr_setstacksize(&threadAttributes, stackSize);
     if (error > 0)
         dieWith(error, "thread create");
 

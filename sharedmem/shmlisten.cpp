@@ -19,13 +19,14 @@ constexpr size_t wordSize = 1024;  // the larger writer's text area
 
 // The writers' layout, stated again here since the programs share no code.
 // Their blocks are 320 or 1088 bytes: this type covers the larger one, and
-// only the part that the object really has is ever read.
+// only the part that the object really has is ever read. Each semaphore has
+// a 32-byte slot, however big sem_t is here.
 struct MemBlock {
-    sem_t canWrite;
-    sem_t canRead;
+    union { sem_t canWrite; char canWriteSlot[32]; };
+    union { sem_t canRead; char canReadSlot[32]; };
     char text[wordSize];
 };
-static_assert(sizeof(sem_t) == 32);
+static_assert(sizeof(sem_t) <= 32, "a semaphore must fit its 32-byte slot");
 static_assert(offsetof(MemBlock, canWrite) == 0);
 static_assert(offsetof(MemBlock, canRead) == 32);
 static_assert(offsetof(MemBlock, text) == 64);

@@ -16,12 +16,14 @@ constexpr uint32_t blockSize = 320;
 
 // The reader addresses these fields by their offsets alone: the layout is a
 // contract between programs that share no code, so a drift must not compile.
+// Each semaphore has a 32-byte slot, however big sem_t is here (16 bytes on
+// 32-bit ARM and x86), so that the offsets hold on every ABI.
 struct MemBlock {
-    sem_t canWrite;  // free text areas, 0 or 1
-    sem_t canRead;   // words waiting in text, 0 or 1
+    union { sem_t canWrite; char canWriteSlot[32]; };  // free text areas, 0 or 1
+    union { sem_t canRead; char canReadSlot[32]; };    // words waiting in text, 0 or 1
     char text[blockSize - 64];
 };
-static_assert(sizeof(sem_t) == 32);
+static_assert(sizeof(sem_t) <= 32, "a semaphore must fit its 32-byte slot");
 static_assert(offsetof(MemBlock, canWrite) == 0);
 static_assert(offsetof(MemBlock, canRead) == 32);
 static_assert(offsetof(MemBlock, text) == 64);

@@ -335,11 +335,12 @@ TEST(Erase, OptionsAndPaths)
 const std::string fdText = "Mogu da pisem\n";
 
 // fdmodes in `dir`, its standard input set up by the shell line `input`
-// (ending with the exec of the program, which is "$0").
+// (ending with the exec of the program, whose command is "$@").
 kit::Result runFdmodes(const kit::TempDir& dir, const std::string& input,
                        kit::Options options = {})
 {
-    options.argv = {"sh", "-c", input, FDMODES};
+    options.argv = kit::command(FDMODES);
+    options.argv.insert(options.argv.begin(), {"sh", "-c", input, "sh"});
     options.cwd = dir.path();
     return kit::run(options);
 }
@@ -351,7 +352,7 @@ TEST(Fdmodes, ReadOnlyInputAndNewWorkFile)
     const struct {
         const char* input;
         mode_t mask, mode;
-    } cases[] = {{"exec \"$0\" < in.txt", 022, 0644}, {"exec \"$0\"", 077, 0600}, {"exec \"$0\"", 002, 0664}};
+    } cases[] = {{"exec \"$@\" < in.txt", 022, 0644}, {"exec \"$@\"", 077, 0600}, {"exec \"$@\"", 002, 0664}};
     for (auto c : cases) {
         SCOPED_TRACE(c.input);
         kit::TempDir dir;
@@ -369,7 +370,7 @@ TEST(Fdmodes, ReadWriteInputIsWrittenAtItsOffset)
     kit::TempDir dir;
     const std::string before = "0123456789abcdefghijklmnopqrstuvwxyz";
     kit::writeFile(dir / "in.txt", before);
-    auto r = runFdmodes(dir, "exec 0<>in.txt && dd bs=5 count=1 of=/dev/null status=none && exec \"$0\"");
+    auto r = runFdmodes(dir, "exec 0<>in.txt && dd bs=5 count=1 of=/dev/null status=none && exec \"$@\"");
     expectSilentSuccess(r);
     EXPECT_EQ(kit::readFile(dir / "in.txt"), "01234" + fdText + before.substr(5 + fdText.size()));
     EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText);
@@ -379,7 +380,7 @@ TEST(Fdmodes, ClosedInputTouchesNothing)
 {
     kit::TempDir dir;
     kit::writeFile(dir / "1.txt", "untouched", 0640);
-    expectFailure(runFdmodes(dir, "exec \"$0\" <&-"), perrorLine("fcntl", EBADF));
+    expectFailure(runFdmodes(dir, "exec \"$@\" <&-"), perrorLine("fcntl", EBADF));
     EXPECT_EQ(kit::readFile(dir / "1.txt"), "untouched");
     EXPECT_EQ(kit::modeOf(dir / "1.txt"), 0640);
 }
@@ -391,7 +392,7 @@ TEST(Fdmodes, ExistingWorkFileKeepsItsTail)
         SCOPED_TRACE(before);
         kit::TempDir dir;
         kit::writeFile(dir / "1.txt", before, 0604);
-        expectSilentSuccess(runFdmodes(dir, "exec \"$0\""));
+        expectSilentSuccess(runFdmodes(dir, "exec \"$@\""));
         std::string tail = before.size() > 28 ? before.substr(28) : "";
         EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText + tail);
         EXPECT_EQ(kit::modeOf(dir / "1.txt"), 0604);
@@ -403,7 +404,7 @@ TEST(Fdmodes, WorkFileNotWritable)
     SKIP_UNLESS_ROOT("a file of root's, opened by uid 65534");
     kit::TempDir dir;
     kit::writeFile(dir / "1.txt", "root's", 0644);
-    auto r = runFdmodes(dir, "exec \"$0\"", {.unprivileged = true});
+    auto r = runFdmodes(dir, "exec \"$@\"", {.unprivileged = true});
     expectFailure(r, perrorLine("....", EACCES));
     EXPECT_EQ(kit::readFile(dir / "1.txt"), "root's");
 }
@@ -428,7 +429,7 @@ TEST(Fdmodes, FailingCalls)
         SCOPED_TRACE(testing::Message() << c.call << " " << c.when << " on " << c.on);
         kit::TempDir dir;
         kit::writeFile(dir / "in.txt", "");
-        auto r = runFdmodes(dir, "exec \"$0\" 0<>in.txt",
+        auto r = runFdmodes(dir, "exec \"$@\" 0<>in.txt",
                             {.fault = kit::Fault{c.call, "EIO", c.when, dir / c.on}});
         expectFailure(r, perrorLine(c.message, EIO));
         if (c.workFile == "-")
@@ -484,9 +485,12 @@ TEST(Pwlookup, PrivateDatabase)
     kit::TempDir dir;
     kit::writeFile(dir / "passwd", "root:x:0:0:root:/root:/bin/bash\n" + blank + wide);
     auto lookup = [&](const char* name) {
-        return kit::run({.argv = {"unshare", "-m", "sh", "-c",
-                                  "mount --bind \"$1\" /etc/passwd && exec \"$0\" \"$2\"",
-                                  PWLOOKUP, dir / "passwd", name}});
+        auto argv = kit::command(PWLOOKUP);
+        argv.insert(argv.begin(), {"unshare", "-m", "sh", "-c",
+                                   "mount --bind \"$1\" /etc/passwd && shift && exec \"$@\"",
+                                   "sh", dir / "passwd"});
+        argv.push_back(name);
+        return kit::run({.argv = argv});
     };
     expectAccount(lookup("blank"), blank);
     expectAccount(lookup("wide"), wide);

@@ -188,6 +188,15 @@ TEST_P(Recent, SevenDaysToTheSecond)
             if (narrowed ? a.byFindrecent2 : a.byFindrecent)
                 expected.push_back(a.name);
         }
+        // The extremes of a 64-bit time, judged by the exact whole days.
+        for (auto [name, at] : {std::pair{"first", INT64_MIN}, std::pair{"last", INT64_MAX}}) {
+            kit::writeFile(tmp / name, "x");
+            struct timespec times[2] = {{0, UTIME_OMIT}, {at, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, (tmp / name).c_str(), times, 0), 0) << name;
+            auto days = static_cast<int64_t>((start - __int128(at)) / day);
+            if (narrowed ? static_cast<int32_t>(days) <= 6 : days <= 6)
+                expected.push_back(name);
+        }
         // A fresh link is judged by the old file it points to.
         ASSERT_EQ(symlink("week", (tmp / "link-to-week").c_str()), 0);
         std::ranges::sort(expected);

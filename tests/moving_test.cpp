@@ -41,9 +41,12 @@ bool isResuffix(const Mover& mover)
 // The command line that moves `folder`/f.txt to `folder`/f.md.
 std::vector<std::string> moveArgs(const Mover& mover, const std::string& folder)
 {
+    auto argv = kit::command(mover.program);
     if (isResuffix(mover))
-        return {mover.program, folder + "/f.txt", "md"};
-    return {mover.program, folder + "/f.txt", folder + "/f.md"};
+        argv.insert(argv.end(), {folder + "/f.txt", "md"});
+    else
+        argv.insert(argv.end(), {folder + "/f.txt", folder + "/f.md"});
+    return argv;
 }
 
 std::string randomBytes(size_t size)
@@ -249,9 +252,10 @@ TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
         const char* on;
         const char* destinationLeft;
     } cases[] = {
-        // glibc's fstat is a newfstatat; the sanitizers' wrapper calls fstat.
-        {"openat", "f.txt", "old"},           {"fstat,newfstatat", "f.txt", "old"},
-        {"openat", "f.md", "old"},            {"fstat,newfstatat", "f.md", "old"},
+        // glibc's fstat is a newfstatat (a statx for a 32-bit program); the
+        // sanitizers' wrapper calls fstat.
+        {"openat", "f.txt", "old"},           {"fstat,newfstatat,statx", "f.txt", "old"},
+        {"openat", "f.md", "old"},            {"fstat,newfstatat,statx", "f.md", "old"},
         {"ftruncate", "f.md", "old"},         {"read", "f.txt", ""},
     };
     for (auto c : cases) {
@@ -273,7 +277,7 @@ TEST_P(Moving, UnlinkFailingLeavesBothNames)
     auto bytes = randomBytes(3000);
     kit::writeFile(dir / "f.txt", bytes, 0640);
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"unlink", "EIO", "1", dir / "f.txt"}});
+                       .fault = kit::Fault{"unlink,unlinkat", "EIO", "1", dir / "f.txt"}});
     expectFailed(r, "...", EIO);
     EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
@@ -315,7 +319,7 @@ TEST_P(Moving, ChmodFailingLeavesTheCompleteCopy)
     auto bytes = randomBytes(3000);
     kit::writeFile(dir / "f.txt", bytes, 0640);
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"chmod", "EPERM", "1", dir / "f.md"}});
+                       .fault = kit::Fault{"chmod,fchmodat", "EPERM", "1", dir / "f.md"}});
     expectFailed(r, "...", EPERM);
     EXPECT_FALSE(kit::exists(dir / "f.txt"));
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
@@ -377,10 +381,11 @@ TEST_P(Moving, BindMountOfTheSourceRefused)
     // resuffix meets the bind only through a second name in the same folder.
     if (resuffix)
         kit::writeFile(dir / "a/f.md", "", 0644);
-    std::string move = resuffix ? "mount --bind a/f.txt a/f.md && exec \"$0\" a/f.txt md"
-                                : "mount --bind a b && exec \"$0\" a/f.txt b/f.txt";
-    auto r = kit::run({.argv = {"unshare", "-m", "sh", "-c", move, GetParam().program},
-                       .cwd = dir.path()});
+    std::string move = resuffix ? "mount --bind a/f.txt a/f.md && exec \"$@\" a/f.txt md"
+                                : "mount --bind a b && exec \"$@\" a/f.txt b/f.txt";
+    auto argv = kit::command(GetParam().program);
+    argv.insert(argv.begin(), {"unshare", "-m", "sh", "-c", move, "sh"});
+    auto r = kit::run({.argv = argv, .cwd = dir.path()});
     expectFailed(r, GetParam().samePath, 0);
     EXPECT_EQ(kit::readFile(dir / "a/f.txt"), "only copy");
 }

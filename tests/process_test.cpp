@@ -35,7 +35,9 @@ TEST(Forkdemo, WaitsForItsOwnChild)
 {
     for (int run = 0; run < 10; ++run) {
         SCOPED_TRACE(run);
-        auto r = kit::run({.argv = {"sh", "-c", "true & exec \"$0\"", FORKDEMO}});
+        auto argv = kit::command(FORKDEMO);
+        argv.insert(argv.begin(), {"sh", "-c", "true & exec \"$@\"", "sh"});
+        auto r = kit::run({.argv = argv});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, childLines + parentLines);
     }
@@ -52,7 +54,9 @@ TEST(Forkdemo, ForkFailsBeforeAnyLine)
 // it has ended, finds none: the parent stops after its first line.
 TEST(Forkdemo, WaitFailsAfterTheParentsFirstLine)
 {
-    auto r = kit::run({.argv = {"env", "--ignore-signal=CHLD", FORKDEMO}});
+    auto argv = kit::command(FORKDEMO);
+    argv.insert(argv.begin(), {"env", "--ignore-signal=CHLD"});
+    auto r = kit::run({.argv = argv});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, childLines + parentFirst);
     EXPECT_EQ(r.err, kit::perrorLine("...", ECHILD));

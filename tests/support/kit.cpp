@@ -57,20 +57,41 @@ std::vector<std::string> environment(const Options& options)
     return env;
 }
 
+bool isProgram(const std::string& path)
+{
+    return std::filesystem::path(path).parent_path() == KIT_PROGRAMS;
+}
+
+// A program is slower under an emulator: every deadline is stretched by this much.
+int slowdown()
+{
+    return emulator().empty() ? 1 : 4;
+}
+
+Clock::time_point by(Millis deadline)
+{
+    return Clock::now() + deadline * slowdown();
+}
+
 std::vector<std::string> commandLine(const Options& options)
 {
+    std::vector<std::string> argv;
+    if (!options.argv.empty()) {
+        argv = command(options.argv[0]);  // through the emulator, if it needs one
+        argv.insert(argv.end(), options.argv.begin() + 1, options.argv.end());
+    }
     if (!options.fault)
-        return options.argv;
+        return argv;
     const Fault& f = *options.fault;
     std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
     if (!f.delay.empty())
         inject += ":delay_enter=" + f.delay;
-    std::vector<std::string> argv{"strace", "-f", "-o", "/dev/null", "-e", inject};
+    std::vector<std::string> traced{"strace", "-f", "-o", "/dev/null", "-e", inject};
     if (!f.path.empty())
-        argv.insert(argv.end(), {"-P", f.path});
-    argv.push_back("--");
-    argv.insert(argv.end(), options.argv.begin(), options.argv.end());
-    return argv;
+        traced.insert(traced.end(), {"-P", f.path});
+    traced.push_back("--");
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    return traced;
 }
 
 // uid 65534 may not be able to search the directories above the build (a
@@ -79,10 +100,9 @@ std::vector<std::string> commandLine(const Options& options)
 void stagePrograms(std::vector<std::string>& argv, const std::string& stage)
 {
     namespace fs = std::filesystem;
-    const fs::path programs = KIT_PROGRAMS;
     for (auto& arg : argv) {
         fs::path path(arg);
-        if (path.parent_path() != programs || !fs::is_regular_file(path))
+        if (!isProgram(arg) || !fs::is_regular_file(path))
             continue;
         fs::path copy = fs::path(stage) / path.filename();
         fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
@@ -372,7 +392,7 @@ bool Process::pump(TimePoint until, Goal goal)
 bool Process::send(std::string_view bytes, Millis deadline)
 {
     toSend_.append(bytes);
-    return pump(Clock::now() + deadline, Goal::sent);
+    return pump(by(deadline), Goal::sent);
 }
 
 void Process::closeInputBy(TimePoint until)
@@ -386,12 +406,12 @@ void Process::closeInputBy(TimePoint until)
 
 void Process::closeInput(Millis deadline)
 {
-    closeInputBy(Clock::now() + deadline);
+    closeInputBy(by(deadline));
 }
 
 std::optional<std::string> Process::readLine(Millis deadline)
 {
-    pump(Clock::now() + deadline, Goal::line);
+    pump(by(deadline), Goal::line);
     auto end = out_.find('\n');
     if (end == std::string::npos)
         return std::nullopt;
@@ -415,7 +435,7 @@ void Process::kill(int sig)
 
 Result Process::finish(Millis deadline)
 {
-    auto until = Clock::now() + deadline;
+    auto until = by(deadline);
     closeInputBy(until);
     Result result;
     // Both outputs end when the program (and anything it started) has gone.
@@ -437,6 +457,31 @@ Result run(const Options& options)
 {
     Process process(options);
     return process.finish(options.deadline);
+}
+
+const std::vector<std::string>& emulator()
+{
+    static const std::vector<std::string> words = [] {
+        std::vector<std::string> result;
+        std::string_view text = KIT_EMULATOR;
+        while (!text.empty()) {
+            auto blank = text.find(' ');
+            if (blank != 0)
+                result.emplace_back(text.substr(0, blank));
+            text.remove_prefix(blank == text.npos ? text.size() : blank + 1);
+        }
+        return result;
+    }();
+    return words;
+}
+
+std::vector<std::string> command(const std::string& program)
+{
+    std::vector<std::string> argv;
+    if (isProgram(program))
+        argv = emulator();
+    argv.push_back(program);
+    return argv;
 }
 
 TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))

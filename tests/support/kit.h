@@ -20,6 +20,14 @@
             GTEST_SKIP() << "needs root: " << (why);       \
     } while (0)
 
+// Ends a test that cannot mean anything when the programs run under an
+// emulator (its own threads, its own system calls), naming the emulator.
+#define SKIP_UNDER_EMULATOR(why)                                                  \
+    do {                                                                          \
+        if (!kit::emulator().empty())                                             \
+            GTEST_SKIP() << "under " << kit::emulator().front() << ": " << (why); \
+    } while (0)
+
 namespace kit {
 
 using namespace std::chrono_literals;
@@ -48,7 +56,7 @@ struct Options {
     // user may run wherever the build lives. Root only: see SKIP_UNLESS_ROOT.
     bool unprivileged = false;
     std::optional<Fault> fault;
-    Millis deadline = 20s;             // then the program is killed
+    Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
 struct Result {
@@ -102,6 +110,13 @@ private:
 };
 
 Result run(const Options& options);
+
+// What starts the built programs when they are made for another architecture
+// ("qemu-aarch64", "-L", ...); empty when they run here by themselves. The kit
+// puts it before a program it starts; a test that has another program start
+// one (sh -c, env, unshare) gives that one `command(PROGRAM)`.
+const std::vector<std::string>& emulator();
+std::vector<std::string> command(const std::string& program);
 
 // A fresh directory under `parent` (/tmp is ext4 here, /dev/shm tmpfs), mode
 // 0755 so that an unprivileged run may enter it; removed with everything in
