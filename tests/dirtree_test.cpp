@@ -292,7 +292,9 @@ TEST(Treeweight1, RemovedWorkingDirectoryHasNoPath)
 {
     kit::TempDir tmp;
     kit::makeDir(tmp / "gone");
-    auto r = kit::run({.argv = {"sh", "-c", "rmdir ../gone && exec \"$0\" .", TREEWEIGHT1}, .cwd = tmp / "gone"});
+    auto argv = kit::command(TREEWEIGHT1);
+    argv.insert(argv.begin(), {"sh", "-c", "rmdir ../gone && exec \"$@\" .", "sh"});
+    auto r = kit::run({.argv = argv, .cwd = tmp / "gone"});
     kit::expectFailure(r, "...: " + errorText(ENOENT) + "\n");
 }
 

@@ -175,8 +175,10 @@ TEST(LostOutput, ReaderGoneEndsQuietly)
     kit::TempDir dir;
     for (int i = 0; i < 3000; ++i)
         kit::writeFile(dir / std::to_string(i), "");
-    auto r = kit::run({.argv = {"bash", "-c", "\"$0\" \"$1\" | head -1 >/dev/null; echo ${PIPESTATUS[0]}",
-                                TREEWEIGHT1, dir.path()}});
+    auto argv = kit::command(TREEWEIGHT1);
+    argv.insert(argv.begin(), {"bash", "-c", "\"$@\" | head -1 >/dev/null; echo ${PIPESTATUS[0]}", "bash"});
+    argv.push_back(dir.path());
+    auto r = kit::run({.argv = argv});
     EXPECT_EQ(r.out, std::to_string(128 + SIGPIPE) + "\n");
     EXPECT_EQ(r.err, "");
 }

@@ -277,7 +277,8 @@ TEST_P(Charcount, MoreFilesThanDescriptors)
     const Program& p = GetParam();
     kit::TempDir dir;
     kit::writeFile(dir / "a", "abc");
-    std::vector<std::string> argv{"prlimit", "--nofile=64", "--", p.path};
+    auto argv = kit::command(p.path);
+    argv.insert(argv.begin(), {"prlimit", "--nofile=64", "--"});
     argv.insert(argv.end(), 500, "a");
     expectCounts(p, kit::run({.argv = argv, .cwd = dir.path()}), std::vector<long long>(500, 3));
 }
