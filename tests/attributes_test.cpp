@@ -100,7 +100,8 @@ TEST_P(Swap, Failures)
                   perrorLine(GetParam().statMessage, ENOENT));
     // A status that cannot be read changes nothing.
     kit::writeFile(dir / "f", "", 0640);
-    expectFailure(kit::run({.argv = {program, dir / "f"}, .fault = kit::Fault{"stat,newfstatat", "EIO", "1", dir / "f"}}),
+    auto failedStat = kit::Fault{"stat,newfstatat,statx", "EIO", "1", dir / "f"};
+    expectFailure(kit::run({.argv = {program, dir / "f"}, .fault = failedStat}),
                   perrorLine(GetParam().statMessage, EIO));
     EXPECT_EQ(kit::modeOf(dir / "f"), 0640);
 }
