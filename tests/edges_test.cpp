@@ -3,12 +3,7 @@
 // status 1, never in a silent success.
 #include "kit.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,54 +11,10 @@
 #include <cerrno>
 #include <csignal>
 #include <functional>
-#include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// A loopback peer on an ephemeral port: it accepts one connection (if one
-// comes within 10 s), answers each line with "hi\n" and closes at its end.
-class Peer {
-public:
-    Peer()
-    {
-        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1 ||
-            listen(listenFd_, 1) == -1 ||
-            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == -1)
-            throw std::runtime_error("peer socket");
-        port_ = std::to_string(ntohs(address.sin_port));
-        thread_ = std::thread([this] {
-            pollfd waiting{listenFd_, POLLIN, 0};
-            if (poll(&waiting, 1, 10000) != 1)
-                return;
-            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            timeval limit{10, 0};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            char buf[4096];
-            while (read(fd, buf, sizeof buf) > 0 && write(fd, "hi\n", 3) == 3) {
-            }
-            close(fd);
-        });
-    }
-    ~Peer()
-    {
-        shutdown(listenFd_, SHUT_RDWR);  // a peer nobody came to stops waiting
-        thread_.join();
-        close(listenFd_);
-    }
-    const std::string& port() const { return port_; }
-
-private:
-    int listenFd_;
-    std::string port_;
-    std::thread thread_;
-};
 
 // What each case gets: a tree with one fresh file "a.txt" (3 bytes), a FIFO
 // path not yet made, and a shared-memory name removed at the end.
@@ -127,7 +78,12 @@ kit::Result withWriter(Scene& s, kit::Options io)
 
 kit::Result withPeer(kit::Options io, const std::string& input)
 {
-    Peer peer;
+    // Each line is answered with "hi\n" until the client closes.
+    kit::Peer peer([](int fd) {
+        char buf[4096];
+        while (read(fd, buf, sizeof buf) > 0 && write(fd, "hi\n", 3) == 3) {
+        }
+    });
     io.input = input;
     return plain(io, {CLIENT, "127.0.0.1", peer.port()});
 }

@@ -370,45 +370,6 @@ TEST_F(NetworkServer, ClientAgainstServer)
     EXPECT_EQ(stop(*server).status, 0);
 }
 
-// A peer on an ephemeral port of 127.0.0.1 that serves one connection by
-// `serve` in a thread of its own.
-class Peer {
-public:
-    explicit Peer(std::function<void(int fd)> serve)
-    {
-        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(0);
-        socklen_t length = sizeof address;
-        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1 ||
-            listen(listenFd_, 1) == -1 ||
-            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == -1)
-            throw std::runtime_error("peer socket");
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, serve] {
-            pollfd waiting{listenFd_, POLLIN, 0};
-            if (poll(&waiting, 1, 10000) != 1)
-                return;
-            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            timeval limit{10, 0};
-            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            serve(fd);
-            close(fd);
-        });
-    }
-    ~Peer()
-    {
-        thread_.join();
-        close(listenFd_);
-    }
-    std::string port() const { return std::to_string(port_); }
-    uint16_t number() const { return port_; }
-
-private:
-    int listenFd_;
-    uint16_t port_;
-    std::thread thread_;
-};
-
 // One read of what the client sent: a line, since the client waits between lines.
 std::string readOnce(int fd)
 {
@@ -427,7 +388,7 @@ TEST(NetworkClient, EchoPeerGetsEachLineAsItWasRead)
     std::string received;
     kit::Result r;
     {
-        Peer peer([&](int fd) {
+        kit::Peer peer([&](int fd) {
             for (std::string line; !(line = readOnce(fd)).empty();) {
                 received += line;
                 sendAll(fd, line);
@@ -471,7 +432,7 @@ class ClientPeer : public ::testing::TestWithParam<PeerCase> {};
 
 TEST_P(ClientPeer, PrintsOneReadPerLine)
 {
-    Peer peer(GetParam().serve);
+    kit::Peer peer(GetParam().serve);
     auto r = kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = GetParam().input});
     EXPECT_EQ(r.out, GetParam().out);
     EXPECT_EQ(r.err, "");
@@ -534,7 +495,7 @@ TEST(NetworkClient, AddressAndPortTexts)
 // next line: whoever drives it sees the answer to what it sent.
 TEST(NetworkClient, EachReplyIsOutBeforeTheNextLineIsRead)
 {
-    Peer peer([](int fd) {
+    kit::Peer peer([](int fd) {
         for (std::string line; !(line = readOnce(fd)).empty();)
             sendAll(fd, "got " + line);
     });
@@ -567,7 +528,7 @@ int connectionsTo(uint16_t port)
 TEST(NetworkClient, WriteToResetConnectionFails)
 {
     std::atomic<bool> accepted = false;
-    Peer peer([&](int fd) {
+    kit::Peer peer([&](int fd) {
         shutdown(fd, SHUT_WR);
         linger hard{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -587,7 +548,7 @@ TEST(NetworkClient, WriteToResetConnectionFails)
 // A peer that takes the line and resets: the client's read fails.
 TEST(NetworkClient, ReadFromResetConnectionFails)
 {
-    Peer peer([](int fd) {
+    kit::Peer peer([](int fd) {
         readOnce(fd);
         linger hard{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);

@@ -1,11 +1,14 @@
 // The test kit: processes with pipes and deadlines, temporary trees, file helpers.
 #include "kit.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -482,6 +485,44 @@ std::vector<std::string> command(const std::string& program)
         argv = emulator();
     argv.push_back(program);
     return argv;
+}
+
+Peer::Peer(std::function<void(int fd)> serve)
+{
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listenFd_ == -1 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == -1 ||
+        listen(listenFd_, 1) == -1 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
+        int saved = errno;
+        if (listenFd_ != -1)
+            close(listenFd_);
+        errno = saved;
+        fail("peer socket");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, serve] {
+        pollfd waiting{listenFd_, POLLIN, 0};
+        if (poll(&waiting, 1, 10000) != 1 || (waiting.revents & POLLIN) == 0)
+            return;
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd == -1)
+            return;
+        timeval limit{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        serve(fd);
+        close(fd);
+    });
+}
+
+Peer::~Peer()
+{
+    shutdown(listenFd_, SHUT_RDWR);  // a peer nobody came to stops waiting
+    thread_.join();
+    close(listenFd_);
 }
 
 TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))

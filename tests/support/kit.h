@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 // Ends a test that only root can run (another user's permissions, a private
@@ -117,6 +120,25 @@ Result run(const Options& options);
 // one (sh -c, env, unshare) gives that one `command(PROGRAM)`.
 const std::vector<std::string>& emulator();
 std::vector<std::string> command(const std::string& program);
+
+// A peer on an ephemeral port of 127.0.0.1 that serves one connection (if one
+// comes within 10 s) by `serve`, in a thread of its own; reads on the
+// connection give up after 10 s. A peer nobody came to stops waiting when it
+// goes.
+class Peer {
+public:
+    explicit Peer(std::function<void(int fd)> serve);
+    ~Peer();
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+    std::string port() const { return std::to_string(port_); }
+    uint16_t number() const { return port_; }
+
+private:
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
 
 // A fresh directory under `parent` (/tmp is ext4 here, /dev/shm tmpfs), mode
 // 0755 so that an unprivileged run may enter it; removed with everything in
