@@ -3,18 +3,15 @@
 # are not counted.
 add_library(coverage-exit OBJECT ${CMAKE_CURRENT_LIST_DIR}/coverage-exit.cpp)
 
-get_property(folders DIRECTORY ${PROJECT_SOURCE_DIR} PROPERTY SUBDIRECTORIES)
-foreach(folder IN LISTS folders)
-  get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
-  foreach(target IN LISTS targets)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "EXECUTABLE")
-      target_compile_options(${target} PRIVATE --coverage)
-      # A program that ends with _exit would write no counters.
-      target_link_options(${target} PRIVATE --coverage -Wl,--wrap=_exit)
-      target_link_libraries(${target} PRIVATE coverage-exit)
-    endif()
-  endforeach()
+# suitePrograms: every program as FOLDER/PROGRAM (cmake/programs.cmake).
+foreach(program IN LISTS suitePrograms)
+  cmake_path(GET program FILENAME target)
+  # Atomic counters: charcount's and server's threads run the same lines at
+  # once, and lost increments make gcov's derived branch counts negative.
+  target_compile_options(${target} PRIVATE --coverage -fprofile-update=atomic)
+  # A program that ends with _exit would write no counters.
+  target_link_options(${target} PRIVATE --coverage -Wl,--wrap=_exit)
+  target_link_libraries(${target} PRIVATE coverage-exit)
 endforeach()
 
 # Each build starts the count afresh, so that a report covers one test run:
