@@ -255,6 +255,7 @@ TEST(Treeweight1, EmptyDirectoryListsDotAndDotDot)
 
 // A dangling link cannot be resolved for treeweight1's listing; treeweight
 // never resolves, so it counts the link like any other.
+KIT_RUNS(DanglingLink, FailsTheListingButNotTheCount, "treeweight treeweight1");
 TEST(DanglingLink, FailsTheListingButNotTheCount)
 {
     Tree tree;
@@ -272,6 +273,7 @@ TEST(DanglingLink, FailsTheListingButNotTheCount)
 
 // Read permission without search permission: treeweight1 cannot enter the
 // directory, treeweight cannot stat what it lists.
+KIT_RUNS(SearchDenied, EndsEachWalkerAtItsOwnStep, "treeweight treeweight1");
 TEST(SearchDenied, EndsEachWalkerAtItsOwnStep)
 {
     SKIP_UNLESS_ROOT("walks as another user");

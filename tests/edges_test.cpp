@@ -91,42 +91,55 @@ kit::Result withPeer(kit::Options io, const std::string& input)
 const std::string full = "No space left on device";
 const std::string isDir = "Is a directory";
 
-TEST(LostOutput, StandardOutputOnAFullDeviceIsOneFailure)
+const std::vector<Case> lostOutput = {
+    {"treeweight1", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
+    {"treeweight", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
+    {"findsuffix", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
+    {"findrecent", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
+    {"findrecent2", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
+    {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
+    {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
+    {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
+    {"charcount", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file, s.file}); }},
+    {"charcount2", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file, s.file}); }},
+    {"shmlisten", "...: " + full, [](Scene& s, auto io) { return withWriter(s, io); }},
+    {"numberrecv", "...: " + full, [](Scene& s, auto io) { return withSender(s, io, {NUMBERRECV, s.fifo}); }},
+    {"endprobe", "...: " + full, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
+    {"client", "....: " + full, [](Scene&, auto io) { return withPeer(io, "x\n"); }},
+    {"forkdemo", "...: " + full, [](Scene&, auto io) { return plain(io, {FORKDEMO}); }},
+    // The prompting programs, for their prompts; the name stays.
+    {"numbersend", "....: " + full, [](Scene& s, auto io) { return withReceiver(s, io); }},
+    {"shmtalk", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK, s.shm}); }},
+    {"shmtalk2", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK2, s.shm}); }},
+};
+
+// Each program is a case of its own, named after it.
+std::string nameOfCase(const testing::TestParamInfo<Case>& info)
 {
-    const std::vector<Case> cases = {
-        {"treeweight1", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
-        {"treeweight", "...: " + full, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
-        {"findsuffix", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
-        {"findrecent", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
-        {"findrecent2", "...: " + full, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
-        {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
-        {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
-        {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
-        {"charcount", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file, s.file}); }},
-        {"charcount2", "...: " + full, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file, s.file}); }},
-        {"shmlisten", "...: " + full, [](Scene& s, auto io) { return withWriter(s, io); }},
-        {"numberrecv", "...: " + full, [](Scene& s, auto io) { return withSender(s, io, {NUMBERRECV, s.fifo}); }},
-        {"endprobe", "...: " + full, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
-        {"client", "....: " + full, [](Scene&, auto io) { return withPeer(io, "x\n"); }},
-        {"forkdemo", "...: " + full, [](Scene&, auto io) { return plain(io, {FORKDEMO}); }},
-        // The prompting programs, for their prompts; the name stays.
-        {"numbersend", "....: " + full, [](Scene& s, auto io) { return withReceiver(s, io); }},
-        {"shmtalk", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK, s.shm}); }},
-        {"shmtalk2", "...: " + full, [](Scene& s, auto io) { io.input = "quit"; return plain(io, {SHMTALK2, s.shm}); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scene scene;
-        auto r = c.run(scene, {.outputPath = "/dev/full"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.signal, 0);
-        EXPECT_EQ(r.err, c.err + "\n");
-    }
+    return info.param.name;
+}
+
+class LostOutput : public testing::TestWithParam<Case> {};
+INSTANTIATE_TEST_SUITE_P(Edges, LostOutput, testing::ValuesIn(lostOutput), nameOfCase);
+
+// The readers' and writers' peers are the suite's programs too.
+KIT_RUNS_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure, shmlisten, "shmtalk");
+KIT_RUNS_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure, numberrecv, "numbersend");
+KIT_RUNS_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure, numbersend, "numberrecv");
+
+TEST_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure)
+{
+    Scene scene;
+    auto r = GetParam().run(scene, {.outputPath = "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, GetParam().err + "\n");
 }
 
 // A broken pipe keeps its default action: a reader that has gone ends the
 // program by the signal, without a word. The listing outgrows the pipe.
-TEST(LostOutput, ReaderGoneEndsQuietly)
+KIT_RUNS(Pipe, ReaderGoneEndsQuietly, "treeweight1");
+TEST(Pipe, ReaderGoneEndsQuietly)
 {
     kit::TempDir dir;
     for (int i = 0; i < 3000; ++i)
@@ -141,33 +154,35 @@ TEST(LostOutput, ReaderGoneEndsQuietly)
 
 // Standard input that cannot be read is no end of input: status 1, the
 // program's line, and the FIFO or shared-memory name stays.
-TEST(UnreadableInput, IsAFailureAndReleasesNothing)
+const std::vector<Case> unreadableInput = {
+    {"numbersend", "...: " + isDir, [](Scene& s, auto io) {
+         auto r = withReceiver(s, io);
+         EXPECT_TRUE(kit::exists(s.fifo));
+         return r;
+     }},
+    {"shmtalk", "...: " + isDir, [](Scene& s, auto io) {
+         auto r = plain(io, {SHMTALK, s.shm});
+         EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
+         return r;
+     }},
+    {"shmtalk2", "...: " + isDir, [](Scene& s, auto io) {
+         auto r = plain(io, {SHMTALK2, s.shm});
+         EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
+         return r;
+     }},
+    {"client", "....: " + isDir, [](Scene&, auto io) { return withPeer(io, ""); }},
+};
+
+class UnreadableInput : public testing::TestWithParam<Case> {};
+INSTANTIATE_TEST_SUITE_P(Edges, UnreadableInput, testing::ValuesIn(unreadableInput), nameOfCase);
+KIT_RUNS_P(UnreadableInput, IsAFailureAndReleasesNothing, numbersend, "numberrecv");
+
+TEST_P(UnreadableInput, IsAFailureAndReleasesNothing)
 {
-    const std::vector<Case> cases = {
-        {"numbersend", "...: " + isDir, [](Scene& s, auto io) {
-             auto r = withReceiver(s, io);
-             EXPECT_TRUE(kit::exists(s.fifo));
-             return r;
-         }},
-        {"shmtalk", "...: " + isDir, [](Scene& s, auto io) {
-             auto r = plain(io, {SHMTALK, s.shm});
-             EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
-             return r;
-         }},
-        {"shmtalk2", "...: " + isDir, [](Scene& s, auto io) {
-             auto r = plain(io, {SHMTALK2, s.shm});
-             EXPECT_TRUE(kit::exists("/dev/shm" + s.shm));
-             return r;
-         }},
-        {"client", "....: " + isDir, [](Scene&, auto io) { return withPeer(io, ""); }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scene scene;
-        auto r = c.run(scene, {.inputPath = "/"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, c.err + "\n");
-    }
+    Scene scene;
+    auto r = GetParam().run(scene, {.inputPath = "/"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, GetParam().err + "\n");
 }
 
 }  // namespace

@@ -143,6 +143,7 @@ std::string probe(const std::string& option, const std::string& path)
     return r.out;
 }
 
+KIT_RUNS(Fifo, NumbersArriveInOrderAndNoInAnyCaseEndsBoth, "numberrecv numbersend");
 TEST(Fifo, NumbersArriveInOrderAndNoInAnyCaseEndsBoth)
 {
     int round = 0;
@@ -172,6 +173,7 @@ TEST(Fifo, NumbersArriveInOrderAndNoInAnyCaseEndsBoth)
     }
 }
 
+KIT_RUNS(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput, "numberrecv numbersend");
 TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
 {
     kit::TempDir dir;
@@ -196,6 +198,7 @@ TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
 // number printed, and none for an answer that was never read (end of input
 // ends the sending as "no" does). A word longer than 255 bytes is read as
 // several answers.
+KIT_RUNS(Fifo, RecordsOnTheWireAreTheNumbersPrinted, "numbersend");
 TEST(Fifo, RecordsOnTheWireAreTheNumbersPrinted)
 {
     const struct {
@@ -232,6 +235,7 @@ TEST(Fifo, RecordsOnTheWireAreTheNumbersPrinted)
 // Records whole, in one burst, or split across writes at every offset, the
 // reader taking each piece before the next is written; a trailing fragment
 // is reported and never printed as a number.
+KIT_RUNS(Fifo, ReceiverPrintsOnlyWholeRecords, "numberrecv");
 TEST(Fifo, ReceiverPrintsOnlyWholeRecords)
 {
     const std::vector<int> numbers{0, 1, -1, INT_MIN, INT_MAX, 0x01020304, 12345};
@@ -261,6 +265,7 @@ TEST(Fifo, ReceiverPrintsOnlyWholeRecords)
     }
 }
 
+KIT_RUNS(Fifo, ReaderGoneMidStreamFailsTheWriteAndKeepsTheFifo, "numbersend");
 TEST(Fifo, ReaderGoneMidStreamFailsTheWriteAndKeepsTheFifo)
 {
     kit::TempDir dir;
@@ -283,6 +288,7 @@ TEST(Fifo, ReaderGoneMidStreamFailsTheWriteAndKeepsTheFifo)
 
 // The number line is out, even into a pipe, before its record is written:
 // here the record's write is held back, and the line comes all the same.
+KIT_RUNS(Fifo, NumberLineGoesOutBeforeItsRecord, "numbersend");
 TEST(Fifo, NumberLineGoesOutBeforeItsRecord)
 {
     kit::TempDir dir;
@@ -297,6 +303,7 @@ TEST(Fifo, NumberLineGoesOutBeforeItsRecord)
 }
 
 // Anything but a FIFO under the name is refused and left as it was.
+KIT_RUNS(Fifo, SenderPaths, "numbersend");
 TEST(Fifo, SenderPaths)
 {
     using Make = std::function<void(const std::string&)>;
@@ -337,6 +344,7 @@ TEST(Fifo, SenderPaths)
     }
 }
 
+KIT_RUNS(Fifo, FailuresAtThePath, "endprobe numberrecv");
 TEST(Fifo, FailuresAtThePath)
 {
     kit::TempDir dir;
@@ -358,6 +366,7 @@ TEST(Fifo, FailuresAtThePath)
     }
 }
 
+KIT_RUNS(Fifo, ArgumentCounts, "endprobe numberrecv numbersend");
 TEST(Fifo, ArgumentCounts)
 {
     const std::vector<std::vector<std::string>> commands{
@@ -372,6 +381,7 @@ TEST(Fifo, ArgumentCounts)
     }
 }
 
+KIT_RUNS(Fifo, SenderFailuresLeaveTheFifo, "numbersend");
 TEST(Fifo, SenderFailuresLeaveTheFifo)
 {
     const struct {
@@ -399,6 +409,7 @@ TEST(Fifo, SenderFailuresLeaveTheFifo)
     }
 }
 
+KIT_RUNS(Fifo, SenderRefusedTheOpen, "numbersend");
 TEST(Fifo, SenderRefusedTheOpen)
 {
     SKIP_UNLESS_ROOT("a FIFO that another user may not open");
@@ -409,6 +420,7 @@ TEST(Fifo, SenderRefusedTheOpen)
     EXPECT_TRUE(kit::exists(dir / "numbers"));
 }
 
+KIT_RUNS(Fifo, ReceiverFailedRead, "numberrecv");
 TEST(Fifo, ReceiverFailedRead)
 {
     kit::TempDir dir;
@@ -421,6 +433,7 @@ TEST(Fifo, ReceiverFailedRead)
 
 // The test's own ends as holders. Bytes waiting stay where they are, and
 // with them the probe still tells whether a writer holds the FIFO.
+KIT_RUNS(Fifo, ProbeAnswersForEveryHolding, "endprobe");
 TEST(Fifo, ProbeAnswersForEveryHolding)
 {
     const struct {
@@ -460,6 +473,7 @@ TEST(Fifo, ProbeAnswersForEveryHolding)
     }
 }
 
+KIT_RUNS(Fifo, ProbeWhileTheNumbersFlowAndAfter, "endprobe numberrecv numbersend");
 TEST(Fifo, ProbeWhileTheNumbersFlowAndAfter)
 {
     kit::TempDir dir;
@@ -484,6 +498,7 @@ TEST(Fifo, ProbeWhileTheNumbersFlowAndAfter)
 // A process waiting in a blocking open already holds its end. A probe of the
 // other end releases it: the receiver then finds no writer and ends at
 // once; the sender finds no reader and its write fails.
+KIT_RUNS(Fifo, ProbeCountsAndReleasesAWaitingOpen, "endprobe numberrecv numbersend");
 TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
 {
     kit::TempDir dir;
@@ -513,6 +528,7 @@ TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
     EXPECT_TRUE(kit::exists(fifo));
 }
 
+KIT_RUNS(Fifo, ProbeOfARegularFileChangesNothing, "endprobe");
 TEST(Fifo, ProbeOfARegularFileChangesNothing)
 {
     kit::TempDir dir;
@@ -523,6 +539,7 @@ TEST(Fifo, ProbeOfARegularFileChangesNothing)
 }
 
 // With bytes waiting the probe looks through tee and a write end of its own.
+KIT_RUNS(Fifo, ProbeFailuresWithBytesWaiting, "endprobe");
 TEST(Fifo, ProbeFailuresWithBytesWaiting)
 {
     kit::TempDir dir;

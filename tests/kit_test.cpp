@@ -77,4 +77,24 @@ TEST(Kit, EnvironmentEntriesReplaceAddAndRemove)
     EXPECT_EQ(r.out, "none a path\n");
 }
 
+// A program is the build's own unless the directory of stand-ins holds an
+// executable file of its name.
+TEST(Kit, ProgramsAreFoundWhenTheTestsRun)
+{
+    kit::TempDir standIns;
+    kit::writeFile(standIns / "erase", "#!/bin/sh\n", 0755);
+    kit::writeFile(standIns / "umask", "#!/bin/sh\n", 0644);
+    kit::makeDir(standIns / "seeksize", 0755);
+    auto own = kit::locate("erase", nullptr);
+    EXPECT_FALSE(own.standIn);
+    EXPECT_EQ(access(own.path.c_str(), X_OK), 0) << own.path;
+    auto standIn = kit::locate("erase", standIns.path().c_str());
+    EXPECT_TRUE(standIn.standIn);
+    EXPECT_EQ(standIn.path, standIns / "erase");
+    for (const char* other : {"umask", "seeksize", "relocate"}) {
+        SCOPED_TRACE(other);
+        EXPECT_EQ(kit::locate(other, standIns.path().c_str()).path, kit::locate(other, nullptr).path);
+    }
+}
+
 }  // namespace

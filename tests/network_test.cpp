@@ -155,6 +155,7 @@ protected:
     }
 };
 
+KIT_RUNS(NetworkServer, LineIsTheCurrentLocalTimeOfTheServer, "server");
 TEST_F(NetworkServer, LineIsTheCurrentLocalTimeOfTheServer)
 {
     auto server = startServer();
@@ -177,6 +178,7 @@ TEST_F(NetworkServer, LineIsTheCurrentLocalTimeOfTheServer)
     EXPECT_EQ(r.err, "");
 }
 
+KIT_RUNS(NetworkServer, WhatTheClientSendsChangesNothing, "server");
 TEST_F(NetworkServer, WhatTheClientSendsChangesNothing)
 {
     auto server = startServer({"ignored", "-x"});
@@ -194,6 +196,7 @@ TEST_F(NetworkServer, WhatTheClientSendsChangesNothing)
     EXPECT_EQ(r.err, "");
 }
 
+KIT_RUNS(NetworkServer, SigtermStopsAfterOneMoreConnection, "server");
 TEST_F(NetworkServer, SigtermStopsAfterOneMoreConnection)
 {
     auto server = startServer();
@@ -217,6 +220,7 @@ TEST_F(NetworkServer, SigtermStopsAfterOneMoreConnection)
     EXPECT_EQ(connectTo(8080, 0ms), -1);
 }
 
+KIT_RUNS(NetworkServer, PortHeldWithoutReusePort, "server");
 TEST_F(NetworkServer, PortHeldWithoutReusePort)
 {
     int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -230,6 +234,7 @@ TEST_F(NetworkServer, PortHeldWithoutReusePort)
     close(holder);
 }
 
+KIT_RUNS(NetworkServer, TwoServersShareThePort, "server");
 TEST_F(NetworkServer, TwoServersShareThePort)
 {
     auto first = startServer();
@@ -249,6 +254,7 @@ TEST_F(NetworkServer, TwoServersShareThePort)
 
 // Clients that reset before the server has written (some after their own end
 // of stream, which makes even the first write raise the broken-pipe signal).
+KIT_RUNS(NetworkServer, ResettingClientsEndOnlyTheirOwnConnection, "server");
 TEST_F(NetworkServer, ResettingClientsEndOnlyTheirOwnConnection)
 {
     auto server = startServer();
@@ -275,6 +281,7 @@ TEST_F(NetworkServer, ResettingClientsEndOnlyTheirOwnConnection)
             << line;
 }
 
+KIT_RUNS(NetworkServer, EveryConnectionUnderLoadGetsItsLine, "server");
 TEST_F(NetworkServer, EveryConnectionUnderLoadGetsItsLine)
 {
     constexpr int clients = 8, connections = 250;
@@ -305,6 +312,7 @@ void PrintTo(const AcceptFault& f, std::ostream* os) { *os << f.error; }
 
 class AcceptFailure : public NetworkServer, public ::testing::WithParamInterface<AcceptFault> {};
 
+KIT_RUNS(AcceptFailure, EndsTheServerOnlyWhenTheSocketIsAtFault, "server");
 TEST_P(AcceptFailure, EndsTheServerOnlyWhenTheSocketIsAtFault)
 {
     const AcceptFault& f = GetParam();
@@ -332,6 +340,7 @@ INSTANTIATE_TEST_SUITE_P(Network, AcceptFailure, ::testing::Values(
     AcceptFault{"EMFILE", "accept: " + kit::errorText(EMFILE) + "\n", 1}),
     [](const auto& info) { return info.param.error; });
 
+KIT_RUNS(NetworkServer, ThreadCreateFailureEndsTheServer, "server");
 TEST_F(NetworkServer, ThreadCreateFailureEndsTheServer)
 {
     SKIP_UNDER_EMULATOR("the injected thread-creation failure hits the emulator's own threads");
@@ -343,6 +352,7 @@ TEST_F(NetworkServer, ThreadCreateFailureEndsTheServer)
     EXPECT_EQ(r.status, 1);
 }
 
+KIT_RUNS(NetworkServer, ClientAgainstServer, "client server");
 TEST_F(NetworkServer, ClientAgainstServer)
 {
     auto server = startServer();
@@ -383,6 +393,7 @@ void sendAll(int fd, std::string_view bytes)
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
 }
 
+KIT_RUNS(NetworkClient, EchoPeerGetsEachLineAsItWasRead, "client");
 TEST(NetworkClient, EchoPeerGetsEachLineAsItWasRead)
 {
     std::string received;
@@ -430,6 +441,7 @@ const std::string longReply = [] {
 
 class ClientPeer : public ::testing::TestWithParam<PeerCase> {};
 
+KIT_RUNS(ClientPeer, PrintsOneReadPerLine, "client");
 TEST_P(ClientPeer, PrintsOneReadPerLine)
 {
     kit::Peer peer(GetParam().serve);
@@ -456,6 +468,7 @@ INSTANTIATE_TEST_SUITE_P(Network, ClientPeer, ::testing::Values(
 // A mistyped address or port is refused before any socket is made: with
 // socket() failing, a refused text still gives EINVAL, and an accepted one
 // reaches the socket and its failure.
+KIT_RUNS(NetworkClient, AddressAndPortTexts, "client");
 TEST(NetworkClient, AddressAndPortTexts)
 {
     const std::string refused = kit::perrorLine("....", EINVAL);
@@ -493,6 +506,7 @@ TEST(NetworkClient, AddressAndPortTexts)
 
 // Driven through a pipe, the client prints each reply before it reads the
 // next line: whoever drives it sees the answer to what it sent.
+KIT_RUNS(NetworkClient, EachReplyIsOutBeforeTheNextLineIsRead, "client");
 TEST(NetworkClient, EachReplyIsOutBeforeTheNextLineIsRead)
 {
     kit::Peer peer([](int fd) {
@@ -525,6 +539,7 @@ int connectionsTo(uint16_t port)
 
 // A peer that ends its stream and then resets: the client's next write fails
 // (with the broken-pipe signal ignored, by a message instead of silent death).
+KIT_RUNS(NetworkClient, WriteToResetConnectionFails, "client");
 TEST(NetworkClient, WriteToResetConnectionFails)
 {
     std::atomic<bool> accepted = false;
@@ -546,6 +561,7 @@ TEST(NetworkClient, WriteToResetConnectionFails)
 }
 
 // A peer that takes the line and resets: the client's read fails.
+KIT_RUNS(NetworkClient, ReadFromResetConnectionFails, "client");
 TEST(NetworkClient, ReadFromResetConnectionFails)
 {
     kit::Peer peer([](int fd) {
@@ -559,6 +575,7 @@ TEST(NetworkClient, ReadFromResetConnectionFails)
     EXPECT_EQ(r.out, "");
 }
 
+KIT_RUNS(NetworkClient, Failures, "client");
 TEST(NetworkClient, Failures)
 {
     struct Case {

@@ -202,6 +202,7 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Sharedmem, Writers, ::testing::ValuesIn(writers),
                          [](const auto& info) { return ::testing::PrintToString(info.param); });
 
+KIT_RUNS(Writers, LongestWordsComeThroughWhole, "shmlisten");
 TEST_P(Writers, LongestWordsComeThroughWhole)
 {
     kit::Process writer({.argv = {w.program, shm.name()}});
@@ -224,6 +225,7 @@ TEST_P(Writers, LongestWordsComeThroughWhole)
     EXPECT_FALSE(shm.exists()) << "the writer removes the name";
 }
 
+KIT_RUNS(Writers, QuitInAnyCaseEndsBothAndLookalikesDoNot, "shmlisten");
 TEST_P(Writers, QuitInAnyCaseEndsBothAndLookalikesDoNot)
 {
     for (std::string ending : {"quit", "Quit", "QUIT", "qUiT"}) {
@@ -238,6 +240,7 @@ TEST_P(Writers, QuitInAnyCaseEndsBothAndLookalikesDoNot)
     }
 }
 
+KIT_RUNS(Writers, NoReaderYet, "shmlisten");
 TEST_P(Writers, NoReaderYet)
 {
     SKIP_UNLESS_SAME_SEMAPHORES();
@@ -267,6 +270,7 @@ TEST_P(Writers, NoReaderYet)
     EXPECT_EQ(read.status, 0);
 }
 
+KIT_RUNS(Writers, SeveralWordsOnOneLineOnePromptBeforeEachRead, "shmlisten");
 TEST_P(Writers, SeveralWordsOnOneLineOnePromptBeforeEachRead)
 {
     kit::Process writer({.argv = {w.program, shm.name()}});
@@ -286,6 +290,7 @@ TEST_P(Writers, SeveralWordsOnOneLineOnePromptBeforeEachRead)
     EXPECT_EQ(read.status, 0);
 }
 
+KIT_RUNS(Writers, ReusesAnObjectOfTheSameName, "shmlisten");
 TEST_P(Writers, ReusesAnObjectOfTheSameName)
 {
     SKIP_UNLESS_SAME_SEMAPHORES();
@@ -311,6 +316,7 @@ TEST_P(Writers, ReusesAnObjectOfTheSameName)
     EXPECT_EQ(read.status, 0);
 }
 
+KIT_RUNS(Writers, ReaderBeforeAnyWriterLeavesAnEmptyObjectThatTheWriterReuses, "shmlisten");
 TEST_P(Writers, ReaderBeforeAnyWriterLeavesAnEmptyObjectThatTheWriterReuses)
 {
     auto early = kit::run({.argv = {SHMLISTEN, shm.name()}});
@@ -328,6 +334,7 @@ TEST_P(Writers, ReaderBeforeAnyWriterLeavesAnEmptyObjectThatTheWriterReuses)
     EXPECT_FALSE(shm.exists());
 }
 
+KIT_RUNS(Writers, ReaderAfterTheWritersQuitFindsNoBlock, "shmlisten");
 TEST_P(Writers, ReaderAfterTheWritersQuitFindsNoBlock)
 {
     // With no reader the writer stores "quit" and leaves without waiting.
@@ -342,6 +349,7 @@ TEST_P(Writers, ReaderAfterTheWritersQuitFindsNoBlock)
     EXPECT_EQ(shm.size(), 0) << "an empty object stays";
 }
 
+KIT_RUNS(Writers, OverlongWordArrivesInPieces, "shmlisten");
 TEST_P(Writers, OverlongWordArrivesInPieces)
 {
     std::string word = letters(2 * w.longest + 7);
@@ -353,6 +361,7 @@ TEST_P(Writers, OverlongWordArrivesInPieces)
     EXPECT_EQ(read.status, 0);
 }
 
+KIT_RUNS(Writers, EndOfInputSendsNothingMore, "shmlisten");
 TEST_P(Writers, EndOfInputSendsNothingMore)
 {
     SKIP_UNLESS_SAME_SEMAPHORES();
@@ -448,6 +457,7 @@ TEST_P(Writers, FailedPost)
     EXPECT_EQ(r.status, 1);
 }
 
+KIT_RUNS(Sharedmem, ArgumentCount, "shmlisten shmtalk shmtalk2");
 TEST(Sharedmem, ArgumentCount)
 {
     for (const char* program : {SHMTALK, SHMTALK2, SHMLISTEN}) {
@@ -462,6 +472,7 @@ TEST(Sharedmem, ArgumentCount)
     }
 }
 
+KIT_RUNS(Sharedmem, ReaderRefusesABlockTooSmall, "shmlisten");
 TEST(Sharedmem, ReaderRefusesABlockTooSmall)
 {
     for (off_t size : {1, 32, 63, 64}) {
@@ -475,6 +486,7 @@ TEST(Sharedmem, ReaderRefusesABlockTooSmall)
     }
 }
 
+KIT_RUNS(Sharedmem, ReaderBoundsAWordWithNoTerminator, "shmlisten");
 TEST(Sharedmem, ReaderBoundsAWordWithNoTerminator)
 {
     SKIP_UNLESS_SAME_SEMAPHORES();
@@ -507,6 +519,7 @@ TEST(Sharedmem, ReaderBoundsAWordWithNoTerminator)
     }
 }
 
+KIT_RUNS(Sharedmem, ReaderFailures, "shmlisten");
 TEST(Sharedmem, ReaderFailures)
 {
     ShmName shm;
@@ -533,6 +546,7 @@ TEST(Sharedmem, ReaderFailures)
     EXPECT_TRUE(shm.exists()) << "the reader never removes the name";
 }
 
+KIT_RUNS(Sharedmem, ReaderFailedOpen, "shmlisten");
 TEST(Sharedmem, ReaderFailedOpen)
 {
     SKIP_UNLESS_ROOT("opens as another user an object it may not open");
@@ -542,6 +556,7 @@ TEST(Sharedmem, ReaderFailedOpen)
     kit::expectFailure(r, kit::perrorLine("...", EACCES));
 }
 
+KIT_RUNS(Sharedmem, ReaderFailedPost, "shmlisten");
 TEST(Sharedmem, ReaderFailedPost)
 {
     SKIP_UNLESS_SAME_SEMAPHORES();

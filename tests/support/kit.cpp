@@ -1,5 +1,6 @@
 // The test kit: processes with pipes and deadlines, temporary trees, file helpers.
 #include "kit.h"
+#include "report.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -60,9 +63,40 @@ std::vector<std::string> environment(const Options& options)
     return env;
 }
 
+// Every program of the suite, looked up once, when a test first names one.
+struct SuiteProgram {
+    std::string name;
+    Location where;
+};
+
+const std::vector<SuiteProgram>& suite()
+{
+    static const std::vector<SuiteProgram> programs = [] {
+        const char* standIns = std::getenv("SYSDRILLS_PROGRAMS");
+        // A mistyped directory must not quietly test the build's own programs.
+        if (standIns && *standIns && !std::filesystem::is_directory(standIns)) {
+            std::fprintf(stderr, "SYSDRILLS_PROGRAMS=%s: no such directory\n", standIns);
+            std::exit(1);
+        }
+        std::vector<SuiteProgram> found;
+        for (const auto& name : words(KIT_PROGRAM_NAMES))
+            found.push_back({name, locate(name, standIns)});
+        return found;
+    }();
+    return programs;
+}
+
+const SuiteProgram* suiteProgram(std::string_view path)
+{
+    for (const auto& program : suite())
+        if (program.where.path == path)
+            return &program;
+    return nullptr;
+}
+
 bool isProgram(const std::string& path)
 {
-    return std::filesystem::path(path).parent_path() == KIT_PROGRAMS;
+    return suiteProgram(path) != nullptr;
 }
 
 // A program is slower under an emulator: every deadline is stretched by this much.
@@ -207,6 +241,8 @@ Process::Process(const Options& options)
             throw;
         }
     }
+    // Recorded (and its programs checked against the case's labels) before it starts.
+    record_ = report::runStarted(options);
     auto argv = pointers(argvStrings);
     auto envp = pointers(envStrings);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
@@ -453,6 +489,7 @@ Result Process::finish(Millis deadline)
         result.status = WEXITSTATUS(*waitStatus_);
     if (WIFSIGNALED(*waitStatus_))
         result.signal = WTERMSIG(*waitStatus_);
+    report::runEnded(record_, result);
     return result;
 }
 
@@ -462,30 +499,61 @@ Result run(const Options& options)
     return process.finish(options.deadline);
 }
 
+const char* program(std::string_view name)
+{
+    for (const auto& program : suite())
+        if (program.name == name)
+            return program.where.path.c_str();
+    throw std::logic_error("no program of the suite is named " + std::string(name));
+}
+
+Location locate(std::string_view name, const char* standIns)
+{
+    if (standIns && *standIns) {
+        // Absolute, so that a run in another working directory finds it too.
+        auto path = (std::filesystem::absolute(standIns) / name).lexically_normal();
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
+            return {path.string(), true};
+    }
+    return {std::string(KIT_PROGRAMS) + "/" + std::string(name), false};
+}
+
 const std::vector<std::string>& emulator()
 {
-    static const std::vector<std::string> words = [] {
-        std::vector<std::string> result;
-        std::string_view text = KIT_EMULATOR;
-        while (!text.empty()) {
-            auto blank = text.find(' ');
-            if (blank != 0)
-                result.emplace_back(text.substr(0, blank));
-            text.remove_prefix(blank == text.npos ? text.size() : blank + 1);
-        }
-        return result;
+    static const std::vector<std::string> prefix = [] {
+        const char* text = std::getenv("SYSDRILLS_EMULATOR");
+        return text ? words(text) : std::vector<std::string>{};
     }();
-    return words;
+    return prefix;
 }
 
 std::vector<std::string> command(const std::string& program)
 {
     std::vector<std::string> argv;
-    if (isProgram(program))
+    if (const SuiteProgram* found = suiteProgram(program); found && found->where.standIn)
         argv = emulator();
     argv.push_back(program);
     return argv;
 }
+
+namespace report {
+
+std::string programName(std::string_view path)
+{
+    const SuiteProgram* found = suiteProgram(path);
+    return found ? found->name : "";
+}
+
+std::vector<std::pair<std::string, std::string>> programPaths()
+{
+    std::vector<std::pair<std::string, std::string>> paths;
+    for (const auto& program : suite())
+        paths.emplace_back(program.where.path, program.name);
+    return paths;
+}
+
+}  // namespace report
 
 Peer::Peer(std::function<void(int fd)> serve)
 {
@@ -527,10 +595,12 @@ Peer::~Peer()
 
 TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))
 {
+    report::tempDir(path_, true);
 }
 
 TempDir::~TempDir()
 {
+    report::tempDir(path_, false);
     removeTree(path_);
 }
 
@@ -612,6 +682,18 @@ std::vector<std::string> lines(std::string_view text)
         auto end = text.find('\n');
         result.emplace_back(text.substr(0, end));
         text.remove_prefix(end == text.npos ? text.size() : end + 1);
+    }
+    return result;
+}
+
+std::vector<std::string> words(std::string_view text)
+{
+    std::vector<std::string> result;
+    while (!text.empty()) {
+        auto blank = text.find(' ');
+        if (blank != 0)
+            result.emplace_back(text.substr(0, blank));
+        text.remove_prefix(blank == text.npos ? text.size() : blank + 1);
     }
     return result;
 }

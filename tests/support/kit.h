@@ -110,16 +110,43 @@ private:
     int pidfd_ = -1, in_ = -1, outFd_ = -1, errFd_ = -1;
     std::string toSend_, out_, err_, stage_;
     std::optional<int> waitStatus_;
+    int record_ = -1;  // this run in the case's report
 };
 
 Result run(const Options& options);
 
-// What starts the built programs when they are made for another architecture
-// ("qemu-aarch64", "-L", ...); empty when they run here by themselves. The kit
-// puts it before a program it starts; a test that has another program start
-// one (sh -c, env, unshare) gives that one `command(PROGRAM)`.
+// The suite's program `name` as the tests start it: the executable of that
+// name in the directory that SYSDRILLS_PROGRAMS names, if it holds one (a
+// stand-in: a cross build's program, a learner's own), else the build's own.
+// Tests name programs by macros: RELOCATE is kit::program("relocate").
+const char* program(std::string_view name);
+// Where `name` is found when `standIns` names such a directory (or is null).
+struct Location {
+    std::string path;
+    bool standIn = false;
+};
+Location locate(std::string_view name, const char* standIns);
+
+// What starts a stand-in (SYSDRILLS_EMULATOR: "qemu-aarch64 -L /usr/...",
+// for programs built for another architecture); empty when they run here by
+// themselves. The kit puts it before a stand-in it starts; a test that has
+// another program start one (sh -c, env, unshare) gives that one
+// `command(PROGRAM)`.
 const std::vector<std::string>& emulator();
 std::vector<std::string> command(const std::string& program);
+
+// Names the programs a case runs beyond the one its suite or its parameter
+// is named after, for the case's labels (ctest -L '^numbersend$'):
+//   KIT_RUNS(Fifo, NumbersArriveInOrder, "numbersend numberrecv");
+// A case that starts a program its labels do not name fails, and so does a
+// passing case that never starts one they name.
+// KIT_RUNS_P names them for one parameter of a parametrised case alone.
+#define KIT_RUNS(suite, test, programs) \
+    [[maybe_unused]] static const bool kitRuns_##suite##_##test = kit::declarePrograms(#suite "." #test, programs)
+#define KIT_RUNS_P(suite, test, parameter, programs)                      \
+    [[maybe_unused]] static const bool kitRuns_##suite##_##test##_##parameter = \
+        kit::declarePrograms(#suite "." #test "/" #parameter, programs)
+bool declarePrograms(std::string_view test, std::string_view programs);
 
 // A peer on an ephemeral port of 127.0.0.1 that serves one connection (if one
 // comes within 10 s) by `serve`, in a thread of its own; reads on the
@@ -169,6 +196,7 @@ std::string perrorLine(std::string_view message, int errnum);
 // exactly `line` on standard error.
 void expectFailure(const Result& result, const std::string& line);
 std::vector<std::string> lines(std::string_view text);
+std::vector<std::string> words(std::string_view text);  // separated by blanks
 // A name no other test, running now or before, uses: stem-pid-counter.
 std::string uniqueName(std::string_view stem);
 
