@@ -287,30 +287,17 @@ TEST(Umask, Failures)
 
 // Every entry of a small folder, and the one a command line removes (if any);
 // a failing command line touches nothing.
-TEST(Erase, OptionsAndPaths)
+// One removal each, in a folder with a file, a link to it, an empty
+// directory and a full one; what is gone afterwards is exactly `removed`.
+struct Removal {
+    std::vector<std::string> args;
+    std::string err;
+    std::string removed;
+};
+
+void expectRemovals(std::initializer_list<Removal> removals)
 {
-    const struct {
-        std::vector<std::string> args;
-        std::string err;
-        std::string removed;
-    } cases[] = {
-        {{"-f", "file"}, "", "file"},
-        {{"-f", "link"}, "", "link"},  // the link, not its target
-        {{"-d", "empty"}, "", "empty"},
-        {{"-f", "empty"}, "unlink\n", ""},
-        {{"-d", "file"}, "rmdir\n", ""},
-        {{"-d", "full"}, "rmdir\n", ""},
-        {{"-f", "missing"}, "unlink\n", ""},
-        {{"-d", "missing"}, "rmdir\n", ""},
-        {{"-F", "file"}, "pogresna opcija\n", ""},
-        {{"-fd", "file"}, "pogresna opcija\n", ""},
-        {{"f", "file"}, "pogresna opcija\n", ""},
-        {{"", "file"}, "pogresna opcija\n", ""},
-        {{"file", "-f"}, "pogresna opcija\n", ""},
-        {{"-f"}, "argumenti\n", ""},
-        {{"-f", "file", "link"}, "argumenti\n", ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : removals) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         kit::TempDir dir;
         kit::writeFile(dir / "file", "kept");
@@ -331,6 +318,46 @@ TEST(Erase, OptionsAndPaths)
             EXPECT_EQ(kit::readFile(dir / "file"), "kept");
         }
     }
+}
+
+TEST(Erase, RemovesWhatTheOptionAsksFor)
+{
+    expectRemovals({
+        {{"-f", "file"}, "", "file"},
+        {{"-f", "link"}, "", "link"},  // the link, not its target
+        {{"-d", "empty"}, "", "empty"},
+    });
+}
+
+// -f is unlink and -d is rmdir, whatever the path names.
+TEST(Erase, TheOptionChoosesTheCall)
+{
+    expectRemovals({
+        {{"-f", "empty"}, "unlink\n", ""},
+        {{"-d", "file"}, "rmdir\n", ""},
+        {{"-d", "full"}, "rmdir\n", ""},
+        {{"-f", "missing"}, "unlink\n", ""},
+        {{"-d", "missing"}, "rmdir\n", ""},
+    });
+}
+
+TEST(Erase, AnyOtherOptionTouchesNothing)
+{
+    expectRemovals({
+        {{"-F", "file"}, "pogresna opcija\n", ""},
+        {{"-fd", "file"}, "pogresna opcija\n", ""},
+        {{"f", "file"}, "pogresna opcija\n", ""},
+        {{"", "file"}, "pogresna opcija\n", ""},
+        {{"file", "-f"}, "pogresna opcija\n", ""},
+    });
+}
+
+TEST(Erase, ArgumentCount)
+{
+    expectRemovals({
+        {{"-f"}, "argumenti\n", ""},
+        {{"-f", "file", "link"}, "argumenti\n", ""},
+    });
 }
 
 const std::string fdText = "Mogu da pisem\n";
