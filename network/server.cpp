@@ -89,8 +89,10 @@ static void* threadFunc(void* arg)
     close(*cell);
     free(cell);
 
-    if (--live == 0)
-        live.notify_all();
+    // The main thread may be waiting for a thread to end, to start another
+    // in its place or to stop; with nobody waiting the notify makes no call.
+    --live;
+    live.notify_all();
     return nullptr;
 }
 
@@ -143,11 +145,28 @@ int main()
             die("arg malloc");
         *cell = connFd;
 
+        // The system may refuse one more thread (a limit on processes, a
+        // stack it cannot map) for a while: the connection then waits until
+        // one of ours has ended and tries again. With none of ours running
+        // there is nothing to wait for: only that connection is lost.
         ++live;
         pthread_t thread;
-        error = pthread_create(&thread, &threadAttributes, threadFunc, cell);
-        if (error > 0)
+        for (;;) {
+            int seen = live;  // this connection and the threads still running
+            error = pthread_create(&thread, &threadAttributes, threadFunc, cell);
+            if (error != EAGAIN || seen == 1)
+                break;
+            live.wait(seen);
+        }
+        if (error == EAGAIN) {
+            errno = error;
+            perror("thread create");
+            close(connFd);
+            free(cell);
+            --live;
+        } else if (error > 0) {
             dieWith(error, "thread create");
+        }
     }
     close(listenFd);
     pthread_attr_destroy(&threadAttributes);

@@ -50,6 +50,13 @@ static MemBlock* getMemBlock(const char* name, uint32_t* size)
     struct stat st;
     if (fstat(fd, &st) == -1)
         die("...");
+    // Without O_EXCL the open also takes an object that someone else made
+    // first: words are taken only from one of the caller's own that nobody
+    // else may open.
+    if (st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        errno = EACCES;
+        die("...");
+    }
     *size = static_cast<uint32_t>(st.st_size);
     // No writer makes a block too small for its semaphores and a word. An
     // object just created here has size 0, which the map itself refuses.

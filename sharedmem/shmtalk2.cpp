@@ -4,8 +4,10 @@
 #include <semaphore.h>
 #include <strings.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +43,16 @@ static MemBlock* createMemBlock(const char* name, uint32_t size)
     int fd = shm_open(name, O_RDWR | O_CREAT, 0600);
     if (fd == -1)
         die("...");
+    // Without O_EXCL the open also takes an object that someone else made
+    // first, whatever its mode: the words go only into one of the caller's
+    // own that nobody else may open. Another's is left as it was.
+    struct stat st;
+    if (fstat(fd, &st) == -1)
+        die("...");
+    if (st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        errno = EACCES;
+        die("...");
+    }
     if (ftruncate(fd, size) == -1)
         die("...");
     void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -75,12 +87,13 @@ int main(int argc, char* argv[])
         // A prompt that could not be written leaves its mark on the stream.
         if (fflush(stdout) == EOF || ferror(stdout))
             die("...");
-        // At the end of input there is nothing more to send; input that
-        // cannot be read is a failure, and the name stays.
+        // The end of input ends the writer as "quit" would, and that word
+        // ends its reader too; input that cannot be read is a failure, and
+        // the name stays.
         if (scanf("%1023s", word) != 1) {
             if (ferror(stdin))
                 die("...");
-            break;
+            strcpy(word, "quit");
         }
         if (sem_wait(&block->canWrite) == -1)
             die("....");
