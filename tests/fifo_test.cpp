@@ -381,6 +381,8 @@ TEST(Fifo, SenderFailuresLeaveTheFifo)
         // glibc's fstat is newfstatat (statx for a 32-bit program); ThreadSanitizer's makes the fstat call itself.
         {{"fstat,newfstatat,statx", "EIO"}, kit::perrorLine("...", EIO)},
         {{"unlink,unlinkat", "EACCES"}, kit::perrorLine("...", EACCES)},
+        // The look at the name before it is removed (an lstat after the fstat).
+        {{"fstat,newfstatat,statx,lstat", "EIO", "2"}, kit::perrorLine("...", EIO)},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault.call);
@@ -396,6 +398,61 @@ TEST(Fifo, SenderFailuresLeaveTheFifo)
         EXPECT_EQ(s.err, row.line);
         EXPECT_EQ(s.status, 1);
         EXPECT_TRUE(kit::exists(fifo));
+    }
+}
+
+// What lies under `path`, as lstat sees it.
+std::string kindOf(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == -1)
+        return "nothing";
+    if (S_ISFIFO(st.st_mode))
+        return "a FIFO";
+    if (S_ISLNK(st.st_mode))
+        return "a link";
+    return "a file: " + kit::readFile(path);
+}
+
+// The name goes only while it is the FIFO that was opened: whatever took it
+// during the session stays, and so does a symbolic link given as the name.
+TEST(Fifo, SenderRemovesOnlyTheFifoItOpened)
+{
+    using Change = std::function<void(const std::string&)>;
+    const struct {
+        const char* name;
+        bool link;
+        Change change;
+        std::string leftAtName;
+    } rows[] = {
+        {"replaced by a file", false, [](const std::string& p) {
+             EXPECT_EQ(unlink(p.c_str()), 0);
+             kit::writeFile(p, "someone's file", 0644);
+         }, "a file: someone's file"},
+        {"removed", false, [](const std::string& p) { EXPECT_EQ(unlink(p.c_str()), 0); }, "nothing"},
+        {"a link to the FIFO", true, [](const std::string&) {}, "a link"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        std::string fifo = dir / "numbers", name = row.link ? dir / "link" : fifo;
+        if (row.link) {
+            makeFifo(fifo, 0600);
+            ASSERT_EQ(symlink("numbers", name.c_str()), 0);
+        }
+        kit::Process sender({.argv = {NUMBERSEND, name}});
+        End reader(fifo, O_RDONLY);
+        ASSERT_TRUE(sender.readLine().has_value());
+        ASSERT_EQ(sender.readLine(), prompt);
+        row.change(name);  // while the session waits at its prompt
+        sender.send("no\n");
+        auto s = sender.finish();
+        EXPECT_EQ(s.err, "");
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(kindOf(name), row.leftAtName);
+        if (row.link) {
+            EXPECT_EQ(kindOf(fifo), "a FIFO");
+        }
     }
 }
 
