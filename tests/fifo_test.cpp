@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <climits>
@@ -577,6 +579,43 @@ TEST(Fifo, ProbeOfARegularFileChangesNothing)
     EXPECT_EQ(probe("-r", dir / "file"), probeLine("-r", "yes"));
     EXPECT_EQ(probe("-w", dir / "file"), probeLine("-w", "no"));
     EXPECT_EQ(kit::readFile(dir / "file"), "contents");
+}
+
+// A read of a terminal or a socket would take what its own reader waits
+// for: -w refuses them, having read nothing. The terminal is the test's own
+// pseudo-terminal, holding a typed line.
+TEST(Fifo, ProbeTakesNothingFromATerminalOrASocket)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_NE(master, -1);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string terminal = ptsname(master);
+    int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(slave, -1);
+    ASSERT_EQ(write(master, "XY\n", 3), 3);
+    pollfd typed{slave, POLLIN, 0};
+    ASSERT_EQ(poll(&typed, 1, 5000), 1) << "the line is there to be taken";
+
+    kit::TempDir dir;
+    std::string socketPath = dir / "socket";
+    int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (const auto& path : {terminal, socketPath}) {
+        SCOPED_TRACE(path);
+        kit::expectFailure(kit::run({.argv = {ENDPROBE, "-w", path}, .deadline = 5s}),
+                           kit::perrorLine("....", EINVAL));
+    }
+    char line[8];
+    EXPECT_EQ(read(slave, line, sizeof line), 3);
+    EXPECT_EQ(std::string(line, 2), "XY");
+    close(listening);
+    close(slave);
+    close(master);
 }
 
 // With bytes waiting the probe looks through tee and a write end of its own.
