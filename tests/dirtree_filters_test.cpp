@@ -92,37 +92,28 @@ TEST_P(Filters, EveryMessageWithItsError)
 struct DeepTree {
     static constexpr int levels = PATH_MAX / 2 + 64;
     kit::TempDir tmp;
+    int bottom = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 
     DeepTree()
     {
-        int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         for (int level = 0; level < levels; ++level) {
-            EXPECT_EQ(mkdirat(fd, "d", 0755), 0);
-            int below = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            close(fd);
-            fd = below;
+            EXPECT_EQ(mkdirat(bottom, "d", 0755), 0);
+            int below = openat(bottom, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(bottom);
+            bottom = below;
         }
-        int file = openat(fd, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        EXPECT_NE(file, -1);
-        close(file);
-        close(fd);
+        close(openat(bottom, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     }
     ~DeepTree()
     {
-        int fd = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        unlinkat(bottom, "deep.txt", 0);
         for (int level = 0; level < levels; ++level) {
-            int below = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            close(fd);
-            fd = below;
+            int above = openat(bottom, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(bottom);
+            bottom = above;
+            unlinkat(bottom, "d", AT_REMOVEDIR);
         }
-        unlinkat(fd, "deep.txt", 0);
-        for (int level = 0; level < levels; ++level) {
-            int above = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            close(fd);
-            fd = above;
-            unlinkat(fd, "d", AT_REMOVEDIR);
-        }
-        close(fd);
+        close(bottom);
     }
 };
 

@@ -313,6 +313,22 @@ TEST(Treeweight1, FailingChdirOutOrInEndsTheWalk)
     }
 }
 
+// The looks at "." and ".." that check the way back, failing. An empty
+// start names "." in the look after entering (1), as its own entry (2) and
+// in the look after leaving (3); ".." first in the start's own look. strace
+// may say on a line of its own how it resolves the path.
+TEST(Treeweight1, FailingLookAtTheWayBackEndsTheWalk)
+{
+    for (auto [path, when] : {std::pair{"..", "1"}, std::pair{".", "1"}, std::pair{".", "3"}}) {
+        SCOPED_TRACE(testing::Message() << path << " " << when);
+        kit::TempDir tmp;
+        auto r = kit::run({.argv = {TREEWEIGHT1, tmp.path()}, .fault = kit::Fault{"newfstatat,statx", "EIO", when, path}});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(("\n" + r.err).ends_with("\nchdir: " + errorText(EIO) + "\n")) << r.err;
+        EXPECT_EQ(r.out.find("Dir size"), std::string::npos);
+    }
+}
+
 // Whether strace's tracee (the program `tracer` runs) sits in the system
 // call `number` with `cwd` as its working directory.
 bool tracedIn(pid_t tracer, long number, const std::string& cwd)

@@ -631,6 +631,7 @@ TEST(Fifo, ProbeFailuresWithBytesWaiting)
         kit::Fault fault;
         int error;
     } rows[] = {
+        {{"fstat,newfstatat,statx", "EIO", "1", fifo}, EIO},
         {{"pipe,pipe2", "EMFILE"}, EMFILE},
         {{"tee", "EIO"}, EIO},
         {{"openat", "EACCES", "2", fifo}, EACCES},
