@@ -2,9 +2,12 @@
 #include <ftw.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 // The one instant every file is judged against, set before the walk.
@@ -28,9 +31,17 @@ static int64_t wholeDays(time_t now, time_t then)
 }
 
 // Prints the entry's own name when it is a file modified less than seven
-// whole days before `now`, or after it. Returns 0, so the walk always goes on.
+// whole days before `now`, or after it. Returns 0, so the walk goes on,
+// or -1 on a path longer than PATH_MAX.
 static int processFile(const char* fpath, const struct stat* sb, int typeflag, struct FTW* ftwbuf)
 {
+    // The walk takes one more level of stack for every level of the tree: a
+    // tree thousands of levels deep, which anyone may make, would overflow
+    // it. The walk stops long before, as a failed walk.
+    if (strlen(fpath) > PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     if (typeflag != FTW_F)
         return 0;
     int64_t days = wholeDays(now, sb->st_mtime);

@@ -2,6 +2,8 @@
 #include <ftw.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +18,17 @@ static const char* ext;
 }
 
 // Prints the entry's own name when it is a file whose text after the last
-// "." is exactly `ext`. Returns 0, so the walk always goes on.
+// "." is exactly `ext`. Returns 0, so the walk goes on,
+// or -1 on a path longer than PATH_MAX.
 static int processFile(const char* fpath, const struct stat*, int typeflag, struct FTW* ftwbuf)
 {
+    // The walk takes one more level of stack for every level of the tree: a
+    // tree thousands of levels deep, which anyone may make, would overflow
+    // it. The walk stops long before, as a failed walk.
+    if (strlen(fpath) > PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     // Directories, unreadable entries and dangling links are passed over.
     if (typeflag != FTW_F)
         return 0;

@@ -17,7 +17,9 @@
 
 // Adds the size of `path` (relative to the working directory) and of
 // everything below it to `total`, printing every directory and entry.
-static void treeweight(const char* path, int64_t& total)
+// `from` is the directory listing `path`, where the walk must be back once
+// it leaves `path` by ".."; null for the start.
+static void treeweight(const char* path, int64_t& total, const struct stat* from)
 {
     struct stat st;
     if (lstat(path, &st) == -1)
@@ -30,6 +32,16 @@ static void treeweight(const char* path, int64_t& total)
     if (dir == nullptr)
         die("opendir");
     if (chdir(path) == -1)
+        die("chdir");
+    // The start is left for the parent its ".." names as the walk goes in:
+    // "a" for a start "a/b", not the working directory.
+    struct stat above, here;
+    if (from == nullptr) {
+        if (stat("..", &above) == -1)
+            die("chdir");
+        from = &above;
+    }
+    if (stat(".", &here) == -1)
         die("chdir");
     char* dirPath = realpath(".", nullptr);
     if (dirPath == nullptr)
@@ -55,7 +67,7 @@ static void treeweight(const char* path, int64_t& total)
                 die("...");
             total += st.st_size;
         } else {
-            treeweight(entry->d_name, total);
+            treeweight(entry->d_name, total, &here);
         }
     }
     if (errno != 0)
@@ -63,6 +75,14 @@ static void treeweight(const char* path, int64_t& total)
 
     if (chdir("..") == -1)
         die("chdir");
+    // A directory moved elsewhere during the walk has another "..", and the
+    // walk would go on outside its tree: the way back is gone.
+    if (stat(".", &st) == -1)
+        die("chdir");
+    if (st.st_dev != from->st_dev || st.st_ino != from->st_ino) {
+        errno = ENOENT;
+        die("chdir");
+    }
     if (closedir(dir) == -1)
         die("closedir");
 }
@@ -80,7 +100,7 @@ int main(int argc, char* argv[])
         die("not a dir");
 
     int64_t total = 0;
-    treeweight(argv[1], total);
+    treeweight(argv[1], total, nullptr);
     printf("Dir size: %" PRId64 "B\n", total);
     // A result that never reached standard output is no success: the last
     // buffered bytes go out here, and an earlier failed write left its mark.

@@ -3,6 +3,7 @@
 // taking anything out of it.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +21,7 @@
 // open a FIFO without waiting. 0 when none does.
 static int checkReadEnd(const char* path)
 {
-    int fd = open(path, O_WRONLY | O_NONBLOCK);
+    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
     if (fd != -1) {
         close(fd);
         return 1;
@@ -36,7 +37,7 @@ static int checkReadEnd(const char* path)
 // opened and closed at once, is that writer.
 static bool writerHolds(const char* path, int readEnd)
 {
-    int writeEnd = open(path, O_WRONLY | O_NONBLOCK);
+    int writeEnd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
     if (writeEnd == -1)
         die("....");
     close(writeEnd);
@@ -49,21 +50,36 @@ static bool writerHolds(const char* path, int readEnd)
 // 0 when some process holds `path` open for writing, 1 when none does.
 static int checkWriteEnd(const char* path)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    // A socket cannot be opened at all (ENXIO): refused as a device is, below.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd == -1 && errno == ENXIO) {
+        errno = EINVAL;
+        die("....");
+    }
     if (fd == -1)
         die("...");
+    struct stat st;
+    if (fstat(fd, &st) == -1)
+        die("....");
+    // A read of a regular file or a directory through our own descriptor
+    // takes nothing from anyone; one of a terminal or another device would
+    // take what was meant for its own reader.
+    bool isPipe = S_ISFIFO(st.st_mode);
+    if (!isPipe && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = EINVAL;
+        die("....");
+    }
 
     // tee copies into a pipe of our own what a one-byte read would return,
     // and the byte stays in the FIFO for its reader.
     int copy[2];
     if (pipe(copy) == -1)
         die("....");
-    ssize_t got = tee(fd, copy[1], 1, SPLICE_F_NONBLOCK);
-    bool isPipe = !(got == -1 && errno == EINVAL);
-    // Not a pipe (a regular file, a directory): a read of our own
-    // descriptor takes nothing from anyone.
+    ssize_t got;
     char byte;
-    if (!isPipe)
+    if (isPipe)
+        got = tee(fd, copy[1], 1, SPLICE_F_NONBLOCK);
+    else
         got = read(fd, &byte, 1);
 
     int result;

@@ -91,6 +91,17 @@ int main(int argc, char* argv[])
     }
 
     close(fifo);
+    // The session may have lasted hours: the name goes only while it still
+    // names the FIFO that was opened, never a file that took it since (nor a
+    // symbolic link under it).
+    struct stat named;
+    if (lstat(argv[1], &named) == -1) {
+        if (errno != ENOENT)
+            die("...");
+        return 0;  // gone already
+    }
+    if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+        return 0;
     if (unlink(argv[1]) == -1)
         die("...");
     return 0;

@@ -45,9 +45,17 @@ int main(int argc, char* argv[])
     free(destinationPath);
     free(sourcePath);
 
-    int source = open(argv[1], O_RDONLY);
-    if (source == -1)
+    // Only regular files are moved, so O_NONBLOCK changes nothing for the
+    // copy; it keeps the opens of a FIFO from waiting, as O_NOCTTY keeps a
+    // terminal from becoming ours. A socket cannot be opened at all (ENXIO),
+    // nor a FIFO for writing while it has no reader: special files, refused
+    // with EINVAL like the others, before a byte is written.
+    int source = open(argv[1], O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (source == -1) {
+        if (errno == ENXIO)
+            errno = EINVAL;
         die("...");
+    }
     // The source is known before the destination is touched: a directory
     // would fail only at the first read, after the destination was emptied.
     struct stat sourceStat;
@@ -57,12 +65,21 @@ int main(int argc, char* argv[])
         errno = EISDIR;
         die("...");
     }
-
-    // Private until the final chmod. No O_TRUNC yet: a hard link or a bind
-    // mount is the source under another path, and emptying it would lose it.
-    int destination = open(argv[2], O_WRONLY | O_CREAT, 0600);
-    if (destination == -1)
+    if (!S_ISREG(sourceStat.st_mode)) {
+        errno = EINVAL;
         die("...");
+    }
+
+    // Private until its mode is set. The name is replaced, never written
+    // through: a symbolic link there fails (ELOOP). No O_TRUNC yet: a hard
+    // link or a bind mount is the source under another path, and emptying
+    // it would lose it.
+    int destination = open(argv[2], O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (destination == -1) {
+        if (errno == ENXIO)
+            errno = EINVAL;
+        die("...");
+    }
     struct stat destinationStat;
     if (fstat(destination, &destinationStat) == -1)
         die("...");
@@ -71,9 +88,18 @@ int main(int argc, char* argv[])
         errno = 0;
         die("isti fajl");
     }
-    // Known to be another file, it may now be emptied; like O_TRUNC, this
-    // leaves devices and pipes alone.
-    if (S_ISREG(destinationStat.st_mode) && ftruncate(destination, 0) == -1)
+    if (!S_ISREG(destinationStat.st_mode)) {
+        errno = EINVAL;
+        die("...");
+    }
+    // Another user's file would stay theirs, copy and all: they could read
+    // it, keep it open and change it.
+    if (destinationStat.st_uid != geteuid()) {
+        errno = EACCES;
+        die("...");
+    }
+    // Known to be another file of our own, it may now be emptied.
+    if (ftruncate(destination, 0) == -1)
         die("...");
 
     char buffer[1024];
@@ -87,6 +113,10 @@ int main(int argc, char* argv[])
             break;
         writeAll(destination, buffer, got);
     }
+    // The mode goes with the descriptor, set-user-ID, set-group-ID and sticky
+    // bits included: by name, it would follow whatever the name had become.
+    if (fchmod(destination, sourceStat.st_mode & 07777) == -1)
+        die("...");
     // The source stays open until the process exits. The copy is closed
     // now: a write error the writes did not show (a full quota, a network
     // file system, a failing disk) may surface only here, and the source
@@ -96,9 +126,6 @@ int main(int argc, char* argv[])
 
     // Only a complete copy lets the old name go.
     if (unlink(argv[1]) == -1)
-        die("...");
-    // Permission bits with the set-user-ID, set-group-ID and sticky bits.
-    if (chmod(argv[2], sourceStat.st_mode & 07777) == -1)
         die("...");
     return 0;
 }

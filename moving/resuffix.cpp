@@ -46,9 +46,17 @@ int main(int argc, char* argv[])
     memcpy(newName, argv[1], stemLength + 1);  // the stem and its '.'
     memcpy(newName + stemLength + 1, argv[2], suffixLength + 1);
 
-    int source = open(argv[1], O_RDONLY);
-    if (source == -1)
+    // Only regular files are moved, so O_NONBLOCK changes nothing for the
+    // copy; it keeps the opens of a FIFO from waiting, as O_NOCTTY keeps a
+    // terminal from becoming ours. A socket cannot be opened at all (ENXIO),
+    // nor a FIFO for writing while it has no reader: special files, refused
+    // with EINVAL like the others, before a byte is written.
+    int source = open(argv[1], O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (source == -1) {
+        if (errno == ENXIO)
+            errno = EINVAL;
         die("...");
+    }
     // The source is known before the new name is touched: a directory would
     // fail only at the first read, after an existing file there was emptied.
     struct stat sourceStat;
@@ -58,6 +66,10 @@ int main(int argc, char* argv[])
         errno = EISDIR;
         die("...");
     }
+    if (!S_ISREG(sourceStat.st_mode)) {
+        errno = EINVAL;
+        die("...");
+    }
     // The suffix asked for is the one it has: the file is where it belongs.
     if (strcmp(newName, argv[1]) == 0) {
         close(source);
@@ -65,11 +77,16 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    // Private until the final chmod. No O_TRUNC yet: the new name may be
-    // another link to this very file, and emptying it would lose it.
-    int destination = open(newName, O_WRONLY | O_CREAT, 0600);
-    if (destination == -1)
+    // Private until its mode is set. The name is replaced, never written
+    // through: a symbolic link there fails (ELOOP). No O_TRUNC yet: the new
+    // name may be another link to this very file, and emptying it would
+    // lose it.
+    int destination = open(newName, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (destination == -1) {
+        if (errno == ENXIO)
+            errno = EINVAL;
         die("...");
+    }
     struct stat destinationStat;
     if (fstat(destination, &destinationStat) == -1)
         die("...");
@@ -78,9 +95,18 @@ int main(int argc, char* argv[])
         errno = 0;  // no call failed
         die("...");
     }
-    // Known to be another file, it may now be emptied; like O_TRUNC, this
-    // leaves devices and pipes alone.
-    if (S_ISREG(destinationStat.st_mode) && ftruncate(destination, 0) == -1)
+    if (!S_ISREG(destinationStat.st_mode)) {
+        errno = EINVAL;
+        die("...");
+    }
+    // Another user's file would stay theirs, copy and all: they could read
+    // it, keep it open and change it.
+    if (destinationStat.st_uid != geteuid()) {
+        errno = EACCES;
+        die("...");
+    }
+    // Known to be another file of our own, it may now be emptied.
+    if (ftruncate(destination, 0) == -1)
         die("...");
 
     char buffer[256];
@@ -94,6 +120,10 @@ int main(int argc, char* argv[])
             break;
         writeAll(destination, buffer, got);
     }
+    // The mode goes with the descriptor, set-user-ID, set-group-ID and sticky
+    // bits included: by name, it would follow whatever the name had become.
+    if (fchmod(destination, sourceStat.st_mode & 07777) == -1)
+        die("...");
     close(source);
     // A write error the writes did not show (a full quota, a network file
     // system, a failing disk) may surface only here: the source must stay.
@@ -102,9 +132,6 @@ int main(int argc, char* argv[])
 
     // Only a complete copy lets the old name go.
     if (unlink(argv[1]) == -1)
-        die("...");
-    // Permission bits with the set-user-ID, set-group-ID and sticky bits.
-    if (chmod(newName, sourceStat.st_mode & 07777) == -1)
         die("...");
     free(newName);
     return 0;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <iterator>
@@ -83,6 +84,46 @@ TEST_P(Filters, EveryMessageWithItsError)
     };
     for (const auto& c : cases)
         kit::expectFailure(kit::run({.argv = c.argv, .fault = c.fault}), c.err);
+}
+
+// A chain of one-letter directories under a fresh folder, deeper than
+// PATH_MAX as a path, with a file at the bottom; made and removed through
+// descriptors, since no path reaches its bottom.
+struct DeepTree {
+    static constexpr int levels = PATH_MAX / 2 + 64;
+    kit::TempDir tmp;
+    int bottom = open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+
+    DeepTree()
+    {
+        for (int level = 0; level < levels; ++level) {
+            EXPECT_EQ(mkdirat(bottom, "d", 0755), 0);
+            int below = openat(bottom, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(bottom);
+            bottom = below;
+        }
+        close(openat(bottom, "deep.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+    ~DeepTree()
+    {
+        unlinkat(bottom, "deep.txt", 0);
+        for (int level = 0; level < levels; ++level) {
+            int above = openat(bottom, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(bottom);
+            bottom = above;
+            unlinkat(bottom, "d", AT_REMOVEDIR);
+        }
+        close(bottom);
+    }
+};
+
+// However deep the tree, the walk ends with a diagnostic, not by a signal
+// when its stack runs out: it stops where the path passes PATH_MAX.
+TEST_P(Filters, TreeDeeperThanPathMaxFailsTheWalk)
+{
+    DeepTree tree;
+    kit::expectFailure(kit::run({.argv = command(GetParam(), tree.tmp.path())}),
+                       perrorLine(GetParam().walkMessage, ENAMETOOLONG));
 }
 
 // What cannot be read is passed over without a word; the rest is listed.

@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 namespace {
 
@@ -309,6 +313,64 @@ TEST(Treeweight1, FailingChdirOutOrInEndsTheWalk)
         EXPECT_EQ(result.err, "chdir: " + errorText(EACCES) + "\n");
         EXPECT_EQ(result.out.find("Dir size"), std::string::npos);
     }
+}
+
+// The looks at "." and ".." that check the way back, failing. An empty
+// start names "." in the look after entering (1), as its own entry (2) and
+// in the look after leaving (3); ".." first in the start's own look. strace
+// may say on a line of its own how it resolves the path.
+TEST(Treeweight1, FailingLookAtTheWayBackEndsTheWalk)
+{
+    for (auto [path, when] : {std::pair{"..", "1"}, std::pair{".", "1"}, std::pair{".", "3"}}) {
+        SCOPED_TRACE(testing::Message() << path << " " << when);
+        kit::TempDir tmp;
+        auto r = kit::run({.argv = {TREEWEIGHT1, tmp.path()}, .fault = kit::Fault{"newfstatat,statx", "EIO", when, path}});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(("\n" + r.err).ends_with("\nchdir: " + errorText(EIO) + "\n")) << r.err;
+        EXPECT_EQ(r.out.find("Dir size"), std::string::npos);
+    }
+}
+
+// Whether strace's tracee (the program `tracer` runs) sits in the system
+// call `number` with `cwd` as its working directory.
+bool tracedIn(pid_t tracer, long number, const std::string& cwd)
+{
+    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
+    pid_t tracee;
+    long call;
+    if (!(children >> tracee))
+        return false;
+    std::string proc = "/proc/" + std::to_string(tracee);
+    std::ifstream syscall(proc + "/syscall");
+    return syscall >> call && call == number && canonical(proc + "/cwd") == cwd;
+}
+
+// A directory moved elsewhere while the walk is in it: its ".." then leads
+// out of the tree, into a folder with a file of the start's names. The walk
+// is held in its first chdir("..") (the third chdir: into the start, into
+// sub, out) while sub is moved.
+TEST(Treeweight1, DirectoryMovedAwayMidWalkEndsIt)
+{
+    kit::TempDir tmp;
+    std::string root = tmp / "root", outside = tmp / "outside";
+    kit::makeDir(root);
+    kit::makeDir(root + "/sub");
+    kit::writeFile(root + "/sub/b", "0123456789");
+    kit::writeFile(root + "/a", "hello");
+    kit::makeDir(outside);
+    kit::writeFile(outside + "/a", "not in the tree");
+    kit::Process walk({.argv = {TREEWEIGHT1, root}, .fault = kit::Fault{"chdir", "", "3", "", "2000000"}});
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!tracedIn(walk.pid(), SYS_chdir, canonical(root + "/sub"))) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << "the walk never came to leave sub";
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(rename((root + "/sub").c_str(), (outside + "/sub").c_str()), 0);
+    auto r = walk.finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "chdir: " + errorText(ENOENT) + "\n");
+    EXPECT_EQ(r.out.find("Dir size"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(canonical(outside)), std::string::npos) << r.out;
 }
 
 }  // namespace

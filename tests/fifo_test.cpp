@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <climits>
@@ -409,6 +411,72 @@ TEST(Fifo, SenderFailuresLeaveTheFifo)
     }
 }
 
+// What lies under `path`, as lstat sees it.
+std::string kindOf(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == -1)
+        return "nothing";
+    if (S_ISFIFO(st.st_mode))
+        return "a FIFO";
+    if (S_ISLNK(st.st_mode))
+        return "a link";
+    return "a file: " + kit::readFile(path);
+}
+
+// The name goes only while it is the FIFO that was opened: whatever took it
+// during the session stays, and so does a symbolic link given as the name.
+// A name that cannot be looked at (its folder made a loop of links) is a
+// failure, and the FIFO stays.
+KIT_RUNS(Fifo, SenderRemovesOnlyTheFifoItOpened, "numbersend");
+TEST(Fifo, SenderRemovesOnlyTheFifoItOpened)
+{
+    using Change = std::function<void(const std::string&)>;
+    const struct {
+        const char* name;
+        bool link;
+        Change change;
+        std::string leftAtName;
+        const char* fifoLeft;  // where the FIFO must still be, if anywhere
+        std::string err;
+    } rows[] = {
+        {"replaced by a file", false, [](const std::string& p) {
+             EXPECT_EQ(unlink(p.c_str()), 0);
+             kit::writeFile(p, "someone's file", 0644);
+         }, "a file: someone's file", nullptr, ""},
+        {"removed", false, [](const std::string& p) { EXPECT_EQ(unlink(p.c_str()), 0); }, "nothing", nullptr, ""},
+        {"a link to the FIFO", true, [](const std::string&) {}, "a link", "sub/numbers", ""},
+        {"in a loop of links", false, [](const std::string& p) {
+             std::string folder = p.substr(0, p.rfind('/'));
+             EXPECT_EQ(rename(folder.c_str(), (folder + ".away").c_str()), 0);
+             EXPECT_EQ(symlink("sub", folder.c_str()), 0);
+         }, "nothing", "sub.away/numbers", kit::perrorLine("...", ELOOP)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        kit::makeDir(dir / "sub");
+        std::string fifo = dir / "sub/numbers", name = row.link ? dir / "sub/link" : fifo;
+        if (row.link) {
+            makeFifo(fifo, 0600);
+            ASSERT_EQ(symlink("numbers", name.c_str()), 0);
+        }
+        kit::Process sender({.argv = {NUMBERSEND, name}});
+        End reader(fifo, O_RDONLY);
+        ASSERT_TRUE(sender.readLine().has_value());
+        ASSERT_EQ(sender.readLine(), prompt);
+        row.change(name);  // while the session waits at its prompt
+        sender.send("no\n");
+        auto s = sender.finish();
+        EXPECT_EQ(s.err, row.err);
+        EXPECT_EQ(s.status, row.err.empty() ? 0 : 1);
+        EXPECT_EQ(kindOf(name), row.leftAtName);
+        if (row.fifoLeft) {
+            EXPECT_EQ(kindOf(dir / row.fifoLeft), "a FIFO");
+        }
+    }
+}
+
 KIT_RUNS(Fifo, SenderRefusedTheOpen, "numbersend");
 TEST(Fifo, SenderRefusedTheOpen)
 {
@@ -538,6 +606,44 @@ TEST(Fifo, ProbeOfARegularFileChangesNothing)
     EXPECT_EQ(kit::readFile(dir / "file"), "contents");
 }
 
+// A read of a terminal or a socket would take what its own reader waits
+// for: -w refuses them, having read nothing. The terminal is the test's own
+// pseudo-terminal, holding a typed line.
+KIT_RUNS(Fifo, ProbeTakesNothingFromATerminalOrASocket, "endprobe");
+TEST(Fifo, ProbeTakesNothingFromATerminalOrASocket)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_NE(master, -1);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string terminal = ptsname(master);
+    int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_NE(slave, -1);
+    ASSERT_EQ(write(master, "XY\n", 3), 3);
+    pollfd typed{slave, POLLIN, 0};
+    ASSERT_EQ(poll(&typed, 1, 5000), 1) << "the line is there to be taken";
+
+    kit::TempDir dir;
+    std::string socketPath = dir / "socket";
+    int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (const auto& path : {terminal, socketPath}) {
+        SCOPED_TRACE(path);
+        kit::expectFailure(kit::run({.argv = {ENDPROBE, "-w", path}, .deadline = 5s}),
+                           kit::perrorLine("....", EINVAL));
+    }
+    char line[8];
+    EXPECT_EQ(read(slave, line, sizeof line), 3);
+    EXPECT_EQ(std::string(line, 2), "XY");
+    close(listening);
+    close(slave);
+    close(master);
+}
+
 // With bytes waiting the probe looks through tee and a write end of its own.
 KIT_RUNS(Fifo, ProbeFailuresWithBytesWaiting, "endprobe");
 TEST(Fifo, ProbeFailuresWithBytesWaiting)
@@ -552,6 +658,7 @@ TEST(Fifo, ProbeFailuresWithBytesWaiting)
         kit::Fault fault;
         int error;
     } rows[] = {
+        {{"fstat,newfstatat,statx", "EIO", "1", fifo}, EIO},
         {{"pipe,pipe2", "EMFILE"}, EMFILE},
         {{"tee", "EIO"}, EIO},
         {{"openat", "EACCES", "2", fifo}, EACCES},

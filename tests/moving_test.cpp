@@ -3,16 +3,23 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <ostream>
 #include <random>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 struct Mover {
     const char* name;
@@ -281,11 +288,11 @@ TEST_P(Moving, UnlinkFailingLeavesBothNames)
     expectFailed(r, "...", EIO);
     EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
-    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);
+    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0640);
 }
 
 // The same for real: no write permission on the source's folder (the
-// destination there exists already and may be written).
+// destination there exists already and is the mover's own).
 TEST_P(Moving, UnlinkRefusedLeavesBothNames)
 {
     SKIP_UNLESS_ROOT("runs the move as another user");
@@ -293,7 +300,8 @@ TEST_P(Moving, UnlinkRefusedLeavesBothNames)
     std::string folder = dir / "ro";
     kit::makeDir(folder);
     kit::writeFile(folder + "/f.txt", "both stay", 0644);
-    kit::writeFile(folder + "/f.md", "", 0666);
+    kit::writeFile(folder + "/f.md", "", 0600);
+    ASSERT_EQ(chown((folder + "/f.md").c_str(), 65534, 65534), 0);
     auto r = kit::run({.argv = moveArgs(GetParam(), folder), .unprivileged = true});
     expectFailed(r, "...", EACCES);
     EXPECT_EQ(kit::readFile(folder + "/f.txt"), "both stay");
@@ -313,32 +321,101 @@ TEST_P(Moving, CloseOfTheCopyFailingKeepsTheSource)
     EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0640);
 }
 
-TEST_P(Moving, ChmodFailingLeavesTheCompleteCopy)
+// The mode is given through the descriptor: a failure there keeps the source.
+TEST_P(Moving, ModeFailingKeepsTheSource)
 {
     kit::TempDir dir;
     auto bytes = randomBytes(3000);
     kit::writeFile(dir / "f.txt", bytes, 0640);
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"chmod,fchmodat", "EPERM", "1", dir / "f.md"}});
+                       .fault = kit::Fault{"fchmod", "EPERM", "1", dir / "f.md"}});
     expectFailed(r, "...", EPERM);
-    EXPECT_FALSE(kit::exists(dir / "f.txt"));
+    EXPECT_TRUE(kit::readFile(dir / "f.txt") == bytes) << "source changed";
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
     EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);
 }
 
-// The same for real: the destination belongs to someone else.
-TEST_P(Moving, ChmodRefusedLeavesTheCompleteCopy)
+// Set before the old name goes, by descriptor: no call by name is left that
+// a name swapped meanwhile (a symbolic link renamed over it) could redirect.
+TEST_P(Moving, ModeGoesThroughTheDescriptorBeforeTheSource)
 {
-    SKIP_UNLESS_ROOT("runs the move as another user");
-    kit::TempDir dir;
-    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-    kit::writeFile(dir / "f.txt", "copied", 0644);
-    kit::writeFile(dir / "f.md", "root's file", 0666);
-    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()), .unprivileged = true});
-    expectFailed(r, "...", EPERM);
-    EXPECT_FALSE(kit::exists(dir / "f.txt"));
-    EXPECT_EQ(kit::readFile(dir / "f.md"), "copied");
-    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0666);
+    kit::TempDir dir, traceDir;
+    kit::writeFile(dir / "f.txt", "data", 04750);
+    auto argv = moveArgs(GetParam(), dir.path());
+    argv.insert(argv.begin(), {"strace", "-f", "-e", "trace=chmod,fchmod,fchmodat,unlink,unlinkat", "-o",
+                               traceDir / "trace", "--"});
+    expectMoved(kit::run({.argv = argv, .env = {"ASAN_OPTIONS=detect_leaks=0"}}), dir, "data", 04750);
+    auto trace = kit::readFile(traceDir / "trace");
+    auto at = trace.find("fchmod(");
+    ASSERT_NE(at, std::string::npos) << trace;
+    auto call = trace.substr(at, trace.find('\n', at) - at);
+    EXPECT_NE(call.find(", 04750)"), std::string::npos) << call;
+    EXPECT_TRUE(call.ends_with("= 0")) << call;
+    EXPECT_LT(at, trace.find("f.txt\")")) << "before the source's unlink: " << trace;
+    // None by name.
+    EXPECT_EQ(trace.find("chmod(\""), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("fchmodat("), std::string::npos) << trace;
+}
+
+// Only a regular file is moved, and the destination's name is replaced, never
+// written through. Each of these is refused before anything is written or
+// emptied; none of the opens waits (the deadline would catch it).
+TEST_P(Moving, RefusesWhatIsNotAFileOfItsOwn)
+{
+    using Make = std::function<void(const kit::TempDir&)>;
+    auto socketAt = [](const std::string& path) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        strcpy(address.sun_path, path.c_str());
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        close(fd);
+    };
+    const struct {
+        const char* name;
+        Make make;
+        int error;
+        bool root = false;
+    } rows[] = {
+        {"FIFO source", [](auto& d) { EXPECT_EQ(mkfifo((d / "f.txt").c_str(), 0644), 0); }, EINVAL},
+        {"socket source", [&](auto& d) { socketAt(d / "f.txt"); }, EINVAL},
+        {"FIFO destination", [](auto& d) { EXPECT_EQ(mkfifo((d / "f.md").c_str(), 0644), 0); }, EINVAL},
+        {"socket destination", [&](auto& d) { socketAt(d / "f.md"); }, EINVAL},
+        {"device destination", [](auto& d) {
+             EXPECT_EQ(mknod((d / "f.md").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+         }, EINVAL, true},
+        {"symbolic link destination", [](auto& d) {
+             kit::writeFile(d / "target", "not to be written through", 0666);
+             EXPECT_EQ(symlink("target", (d / "f.md").c_str()), 0);
+         }, ELOOP},
+        {"another user's destination", [](auto& d) {
+             kit::writeFile(d / "f.md", "theirs", 0644);
+             EXPECT_EQ(chown((d / "f.md").c_str(), 65534, 65534), 0);
+         }, EACCES, true},
+    };
+    for (const auto& row : rows) {
+        if (row.root && geteuid() != 0)
+            continue;  // a device node, another user's file: root's to make
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        row.make(dir);
+        if (!kit::exists(dir / "f.txt"))
+            kit::writeFile(dir / "f.txt", "source", 0640);
+        // Type, owner, mode, device and contents of every name.
+        auto snapshot = [&] {
+            std::string state;
+            for (const char* name : {"f.txt", "f.md", "target"}) {
+                struct stat st {};
+                lstat((dir / name).c_str(), &st);
+                state += std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " " +
+                         std::to_string(st.st_rdev) + " " + (S_ISREG(st.st_mode) ? kit::readFile(dir / name) : "") + ";";
+            }
+            return state;
+        };
+        auto before = snapshot();
+        expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path()), .deadline = 5s}), "...", row.error);
+        EXPECT_EQ(snapshot(), before);
+    }
 }
 
 // A second name of the source: a hard link, and for relocate and relocate2
