@@ -2,6 +2,7 @@
 # of its page or one like it, made once with FILE and once with the worked
 # example under strace, and the count of each system call side by side.
 # Sourced by tests/check, which sets top, build and work.
+# shellcheck shell=bash disable=SC2154
 
 # What a run-time does before the program's own work (loading libraries, an
 # interpreter reading its modules) is left out: the count starts at the first
