@@ -20,6 +20,7 @@ startOf() {
 
 # traced ARG...: the program being measured, under strace, into $trace.
 traced() {
+  printf '%s %s\n' "$program" "$*" >"$work/command"
   timeout 30 strace -f -y -qq -o "$trace" -- "$exe" "$@"
 }
 
@@ -99,7 +100,7 @@ example() {
 
 # measure NAME EXECUTABLE OUT: the counts of one run, "call count" a line.
 measure() {
-  exe=$2 scene=$work/case shm=/check-calls-$$ trace=$work/trace suite=$build/bin
+  program=$1 exe=$2 scene=$work/case shm=/check-calls-$$ trace=$work/trace suite=$build/bin
   rm -rf "$scene" "$trace"
   mkdir -p "$scene"
   local status=0
@@ -107,13 +108,14 @@ measure() {
   rm -f "/dev/shm$shm"
   [ -s "$trace" ] || { echo "the run left no trace (status $status)" >&2; return 1; }
   local start=$3
-  awk -v start="$start" '
+  awk -v start="$start" -v first="$4.first" '
     # The exec itself names the arguments: the program has not begun yet.
-    !counting && $0 ~ start && $0 !~ /^[0-9]+ +execve\(/ { counting = 1 }
+    !counting && $0 ~ start && $0 !~ /^[0-9]+ +execve\(/ { counting = 1; print > first }
     counting && match($0, /^[0-9]+ +[a-z0-9_]+\(/) {
       call = substr($0, RSTART, RLENGTH - 1); sub(/^[0-9]+ +/, "", call); n[call]++
     }
-    END { for (c in n) print c, n[c] }' "$trace" | sed "s|$scene|\$D|g" >"$4"
+    END { for (c in n) print c, n[c] }' "$trace" >"$4"
+  sed -i "s|$scene|\$D|g" "$4.first" "$work/command"
   echo "$status"
 }
 
@@ -127,9 +129,11 @@ compareCalls() {
   local yours example
   yours=$(measure "$name" "$file" "$start" "$work/yours.counts") || return 1
   example=$(measure "$name" "$build/bin/$name" "$start" "$work/example.counts") || return 1
-  printf 'System calls of %s: yours (%s) beside the worked example, on one run.\n' "$name" "$file"
-  printf 'The count starts at %s,\nso what a language run-time does before the program begins is left out.\n' \
-    "$said"
+  printf 'System calls of %s: yours (%s) beside the worked example, on one run of\n' "$name" "$file"
+  printf '  $ %s\n' "$(cat "$work/command")"
+  printf "where \$D is a fresh directory. The count starts at %s,\n" "$said"
+  printf 'so that what a language run-time does before the program begins is left out; for the example, at\n'
+  printf '  %s\n' "$(sed -E 's/^[0-9]+ +//' "$work/example.counts.first" | cut -c1-120)"
   [ "$yours" -eq 0 ] || printf 'Yours ended with status %s in this run, the example with %s.\n' "$yours" "$example"
   printf '\n%-20s %10s %10s\n' call yours example
   join -a1 -a2 -e0 -o '0,1.2,2.2' <(sort "$work/yours.counts") <(sort "$work/example.counts") |

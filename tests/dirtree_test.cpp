@@ -59,6 +59,13 @@ std::string canonical(const std::string& path)
     return result;
 }
 
+// The last line of a listing, with its line feed if it has one.
+std::string lastLine(const std::string& out)
+{
+    auto before = out.find_last_of('\n', out.size() >= 2 ? out.size() - 2 : 0);
+    return out.substr(before == std::string::npos ? 0 : before + 1);
+}
+
 std::string sizeLine(uint64_t total)
 {
     return "Dir size: " + std::to_string(total) + "B\n";
@@ -103,7 +110,7 @@ TEST_P(Walkers, TotalsTheTree)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     ASSERT_FALSE(result.out.empty());
-    EXPECT_TRUE(result.out.ends_with(sizeLine(tree.total()))) << result.out;
+    EXPECT_EQ(lastLine(result.out), sizeLine(tree.total()));
 }
 
 // ext4 (/tmp here) gives readdir 64-bit offsets, which a 32-bit program
@@ -114,7 +121,7 @@ TEST_P(Walkers, TotalsATreeOnExt4)
     auto result = kit::run({.argv = {GetParam().program, tree.root}});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_TRUE(result.out.ends_with(sizeLine(tree.total()))) << result.out;
+    EXPECT_EQ(lastLine(result.out), sizeLine(tree.total()));
 }
 
 TEST_P(Walkers, TrailingSlashChangesNothing)
@@ -144,7 +151,7 @@ TEST_P(Walkers, CountsPastFourGibibytes)
     ASSERT_EQ(truncate(sparse.c_str(), 5LL << 30), 0);
     auto result = kit::run({.argv = {GetParam().program, tree.root}});
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(result.out.ends_with(sizeLine(tree.total() + (5ULL << 30)))) << result.out;
+    EXPECT_EQ(lastLine(result.out), sizeLine(tree.total() + (5ULL << 30)));
 }
 
 TEST_P(Walkers, DiagnosticsBeforeTheWalk)

@@ -129,6 +129,7 @@ struct Finding {
     std::string field;    // "exit status", "standard error", "on disk: contents of f.md"...
     std::string expected, actual, note;
     std::string after;    // the directories when a check on disk failed
+    std::string diff;     // two texts of several lines, line by line
 };
 
 struct Case {
@@ -285,7 +286,7 @@ void listInto(const std::string& path, const std::string& shown, int depth, std:
         if (lstat(full.c_str(), &st) == -1)
             continue;
         if (S_ISDIR(st.st_mode)) {
-            entries.push_back(label + "/ (" + modeText(st.st_mode) + ")");
+            entries.push_back(label + "/ (" + std::to_string(st.st_size) + " bytes, " + modeText(st.st_mode) + ")");
             if (depth < 2)
                 listInto(full, label, depth + 1, entries);
         } else if (S_ISLNK(st.st_mode)) {
@@ -316,7 +317,9 @@ std::string listing(const Options& o)
         std::vector<std::string> entries;
         listInto(dir, "", 0, entries);
         constexpr size_t most = 12;
-        std::string line = nameForDir(dir) + (entries.empty() ? " is an empty directory" : " holds: ");
+        struct stat st;
+        std::string own = lstat(dir.c_str(), &st) == 0 ? " (" + std::to_string(st.st_size) + " bytes)" : "";
+        std::string line = nameForDir(dir) + own + (entries.empty() ? " is an empty directory" : " holds: ");
         for (size_t i = 0; i < entries.size() && i < most; ++i)
             line += (i ? ", " : "") + entries[i];
         if (entries.size() > most)
@@ -342,6 +345,8 @@ std::string fieldOf(const std::string& expression)
         return "exit status";
     if (has("\\.err\\b"))
         return "standard error";
+    if (has("lastLine\\("))
+        return "the last line of standard output";
     if (has("\\.out\\b"))
         return "standard output";
     if (has("\\.signal\\b"))
@@ -395,18 +400,23 @@ Finding understand(std::string message)
             if (++i < lines.size() && lines[i].rfind("    Which is: ", 0) == 0)
                 values[side] = lines[i++].substr(14);
         }
-        // gtest's difference of two texts of several lines, kept as it is.
+        // Two texts of several lines come with their difference line by line.
         std::string diff;
         if (i < lines.size() && lines[i] == "With diff:")
             for (++i; i < lines.size() && !lines[i].empty() && std::string_view("@ -+").find(lines[i][0]) != std::string_view::npos; ++i)
-                diff += "\n      " + lines[i];
+                if (lines[i][0] != '@')
+                    diff += (diff.empty() ? "" : "\n") + lines[i];
         int actual = fieldOf(expressions[0]).empty() && !fieldOf(expressions[1]).empty() ? 1 : 0;
         f.field = fieldOf(expressions[actual]);
         f.actual = values[actual];
         f.expected = values[1 - actual];
         if (f.field.empty())
             f.field = "the check " + expressions[actual];
-        f.note = rest(i) + diff;
+        f.note = rest(i);
+        if (!diff.empty()) {
+            // The first text (-) is what the program did.
+            f.diff = "line by line, - got, + expected:\n" + diff;
+        }
     } else if (lines.size() >= 3 && lines[0].rfind("Value of: ", 0) == 0) {
         std::string expression = lines[0].substr(10);
         f.field = fieldOf(expression);
@@ -422,15 +432,20 @@ Finding understand(std::string message)
             f.field = "the check " + m[1].str() + " " + m[2].str() + " " + m[3].str();
         f.actual = actual == 1 ? m[4] : m[5];
         f.expected = std::string(m[2] == "!=" ? "anything but " : m[2].str() + " ") + (actual == 1 ? m[5] : m[4]).str();
-        // A search of a text that found nothing.
-        if (constexpr const char* npos = "18446744073709551615"; m[2] == "!=" && f.actual == npos)
-            f.expected = "found", f.actual = "not found";
+
         f.note = rest(1);
     } else if (static const std::regex thrown("C\\+\\+ exception with description \"(.*)\" thrown in (.*)\\.");
                std::regex_match(message, m, thrown)) {
         f.note = "the case stopped: " + m[1].str();
     } else {
         f.note = message;
+    }
+    // A search of a text: its "no position" is a huge number to the reader.
+    constexpr const char* npos = "18446744073709551615";
+    if (f.actual == npos || f.expected == npos || f.expected == std::string("anything but ") + npos) {
+        bool wanted = f.expected != npos;
+        f.expected = wanted ? "found" : "not found";
+        f.actual = f.actual == npos ? "not found" : "found";
     }
     // A name the check added to its message says what "it" was.
     if (auto it = f.field.find("whether it "); it != std::string::npos && !f.note.empty() &&
@@ -456,7 +471,11 @@ std::string spoken(std::string_view camel)
     std::string text;
     for (size_t i = 0; i < camel.size(); ++i) {
         char c = camel[i];
-        if (std::isupper(static_cast<unsigned char>(c)) && i > 0 && !std::isupper(static_cast<unsigned char>(camel[i - 1])))
+        // A word starts at a capital after a small letter, or at the last
+        // capital of a run that a small letter follows: "OnAFull" is "on a full".
+        auto upper = [&](size_t at) { return at < camel.size() && std::isupper(static_cast<unsigned char>(camel[at])); };
+        auto lower = [&](size_t at) { return at < camel.size() && std::islower(static_cast<unsigned char>(camel[at])); };
+        if (upper(i) && i > 0 && (!upper(i - 1) || lower(i + 1)))
             text += ' ';
         text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
@@ -513,7 +532,10 @@ void writeRecord(const testing::TestInfo& info, const char* directory)
                         text += "    alongside: " + current.runs[other].command + "\n";
             }
         }
-        if (!f.field.empty())
+        if (!f.diff.empty())
+            text += "  " + f.field + ": " + f.diff.substr(0, f.diff.find('\n')) + "\n" +
+                    indented(f.diff.substr(f.diff.find('\n') + 1), "      ");
+        else if (!f.field.empty())
             text += "  " + f.field + ": expected " + f.expected + ", got " + f.actual + "\n";
         if (!f.note.empty())
             text += indented(f.note, f.field.empty() ? "  " : "    ");
@@ -553,14 +575,10 @@ class Listener : public testing::EmptyTestEventListener {
             return;
         Finding f = understand(shortened(part.message()));
         f.run = static_cast<int>(current.runs.size()) - 1;
-        // A check that adds the run's standard error to its message says it twice.
-        if (f.run >= 0 && current.runs[f.run].result && !f.field.empty()) {
-            std::string err = shortened(current.runs[f.run].result->err);
-            while (!err.empty() && err.back() == '\n')
-                err.pop_back();
-            if (f.note == err)
-                f.note.clear();
-        }
+        // What a check adds to its message (the run's standard error, the
+        // expected line) is said already where both texts are shown.
+        if (f.field == "exit status" || f.field == "standard error" || f.field == "standard output")
+            f.note.clear();
         if (f.field.rfind("on disk", 0) == 0 && f.run >= 0)
             f.after = listing(current.runs[f.run].options);
         current.findings.push_back(std::move(f));
