@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -143,6 +144,25 @@ TEST_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.err, GetParam().err + "\n");
+}
+
+// A closed standard output stays closed in effect: the same one failure,
+// told with the reason.
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, shmlisten, "shmtalk");
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, numberrecv, "numbersend");
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, numbersend, "numberrecv");
+
+TEST_P(LostOutput, ClosedStandardOutputIsOneFailure)
+{
+    Scene scene;
+    std::string line = GetParam().err;
+    if (line.ends_with(full))
+        line.replace(line.size() - full.size(), full.size(), kit::errorText(EBADF));
+    // Standard input closed too: a program that reads it first fails there.
+    auto r = GetParam().run(scene, {.closed = {0, 1}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, line + "\n");
 }
 
 // A broken pipe keeps its default action: a reader that has gone ends the
@@ -333,16 +353,46 @@ TEST_P(ClosedDescriptor, IsNeverTheProgramsOwnFile)
     GetParam().run(scene);
 }
 
-// Without /dev/null to hold a closed descriptor the program makes nothing:
-// the FIFO would otherwise be opened where standard output was.
-KIT_RUNS(NoNullDevice, EndsBeforeAnythingIsMade, "numbersend");
-TEST(NoNullDevice, EndsBeforeAnythingIsMade)
+// Without /dev/null to hold a closed descriptor the program ends at once,
+// before it makes or opens anything.
+const std::string noRoom = kit::errorText(ENFILE);
+
+const std::vector<Case> noNullDevice = {
+    {"treeweight1", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
+    {"treeweight", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
+    {"findsuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
+    {"findrecent", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
+    {"findrecent2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
+    {"relocate", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE, s.file, s.dir / "b"}); }},
+    {"relocate2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE2, s.file, s.dir / "b"}); }},
+    {"resuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RESUFFIX, s.file, "md"}); }},
+    {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
+    {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
+    {"fdmodes", "....: " + noRoom, [](Scene& s, auto io) { io.cwd = s.dir.path(); return plain(io, {FDMODES}); }},
+    {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
+    {"charcount", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file}); }},
+    {"charcount2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file}); }},
+    {"shmtalk", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK, s.shm}); }},
+    {"shmtalk2", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK2, s.shm}); }},
+    {"shmlisten", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMLISTEN, s.shm}); }},
+    {"numbersend", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERSEND, s.fifo}); }},
+    {"numberrecv", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERRECV, s.fifo}); }},
+    {"endprobe", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
+    {"client", "....: " + noRoom, [](Scene&, auto io) { return plain(io, {CLIENT, "127.0.0.1", "9"}); }},
+};
+
+class NoNullDevice : public testing::TestWithParam<Case> {};
+INSTANTIATE_TEST_SUITE_P(Edges, NoNullDevice, testing::ValuesIn(noNullDevice), nameOfCase);
+
+TEST_P(NoNullDevice, EndsBeforeAnythingIsMade)
 {
-    Scene s;
-    auto r = kit::run({.argv = {NUMBERSEND, s.fifo}, .closed = {1},
-                       .fault = kit::Fault{"openat", "ENOENT", "1", "/dev/null"}});
-    kit::expectFailure(r, kit::perrorLine("...", ENOENT));
-    EXPECT_FALSE(kit::exists(s.fifo));
+    Scene scene;
+    auto r = GetParam().run(scene, {.closed = {1}, .fault = kit::Fault{"openat", "ENFILE", "1", "/dev/null"}});
+    kit::expectFailure(r, GetParam().err + "\n");
+    // The tree holds a.txt alone, as it was; no FIFO or object was made.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scene.dir.path()), {}), 1);
+    EXPECT_EQ(kit::readFile(scene.file), "abc");
+    EXPECT_FALSE(kit::exists("/dev/shm" + scene.shm));
 }
 
 }  // namespace
