@@ -16,6 +16,20 @@ constexpr char workFile[] = "1.txt";         // in the current directory
     exit(1);
 }
 
+// Standard output or error left closed would be the next one opened, and a
+// message printed through it would land in 1.txt: /dev/null, read-only, takes
+// its place, so that a print through it fails as the closed one did.
+static void keepOutputDescriptors()
+{
+    for (int fd = STDOUT_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", O_RDONLY) != fd)
+            die("....");
+    }
+}
+
 // Writes the whole text, however many calls that takes.
 static void writeText(int fd)
 {
@@ -43,6 +57,9 @@ int main()
     if (accessMode == O_WRONLY || accessMode == O_RDWR)
         writeText(STDIN_FILENO);
 
+    // Standard input was looked at as it came, closed or not; the outputs
+    // are kept from taking the number of 1.txt.
+    keepOutputDescriptors();
     // Created if missing; an existing file is neither emptied nor appended
     // to, so only its first 28 bytes change.
     int fd = open(workFile, O_WRONLY | O_CREAT, 0666);

@@ -1,6 +1,8 @@
 // pwlookup: one account of the password database, looked up by login name with getpwnam.
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,8 +19,24 @@ static_assert(std::is_same_v<uid_t, unsigned int> && std::is_same_v<gid_t, unsig
     exit(1);
 }
 
+// A standard descriptor left closed would be the next one opened, and what is
+// printed or read through it would reach that file: /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output),
+// so that it fails as the closed one did.
+static void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            die("...");
+    }
+}
+
 int main(int argc, char* argv[])
 {
+    keepStandardDescriptors();
     if (argc != 2)
         die("argumenti");
 

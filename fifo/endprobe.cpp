@@ -17,6 +17,21 @@
     exit(1);
 }
 
+// A standard descriptor left closed would be the next one opened, and what is
+// printed or read through it would reach that file: /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output),
+// so that it fails as the closed one did.
+static void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            die("...");
+    }
+}
+
 // 1 when some process holds `path` open for reading: only then may a writer
 // open a FIFO without waiting. 0 when none does.
 static int checkReadEnd(const char* path)
@@ -99,6 +114,7 @@ static int checkWriteEnd(const char* path)
 
 int main(int argc, char* argv[])
 {
+    keepStandardDescriptors();
     if (argc != 3)
         die("...");
     if (strcmp(argv[1], "-r") == 0)

@@ -20,6 +20,21 @@ static_assert(sizeof(int) == 4);
     exit(1);
 }
 
+// A standard descriptor left closed would be the next one opened, and what is
+// printed or read through it would reach that file: /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output),
+// so that it fails as the closed one did.
+static void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            die("...");
+    }
+}
+
 // Ends with EEXIST unless `st` describes a FIFO: whatever else has the name
 // is not ours to write into or remove.
 static void requireFifo(const struct stat& st)
@@ -32,6 +47,7 @@ static void requireFifo(const struct stat& st)
 
 int main(int argc, char* argv[])
 {
+    keepStandardDescriptors();
     if (argc != 2)
         die("...");
     // Every line goes out as it is printed, also into a pipe: the number line
@@ -71,6 +87,9 @@ int main(int argc, char* argv[])
     for (;;) {
         int number = rand();
         printf("Number sent: %d\n", number);
+        // No record goes out whose line was lost.
+        if (fflush(stdout) == EOF || ferror(stdout))
+            die("....");
         // One write per record: the system keeps a pipe write this small whole.
         if (write(fifo, &number, sizeof number) == -1)
             die("....");

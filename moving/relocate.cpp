@@ -14,6 +14,21 @@
     exit(1);
 }
 
+// A standard descriptor left closed would be the next one opened, and what is
+// printed or read through it would reach that file: /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output),
+// so that it fails as the closed one did.
+static void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            die("...");
+    }
+}
+
 // Writes all `count` bytes, however many calls that takes.
 static void writeAll(int fd, const char* bytes, size_t count)
 {
@@ -30,6 +45,7 @@ static void writeAll(int fd, const char* bytes, size_t count)
 
 int main(int argc, char* argv[])
 {
+    keepStandardDescriptors();
     if (argc != 3)
         die("...");
 

@@ -1,5 +1,6 @@
 // server: a TCP time-of-day server that gives every connection a detached thread of its own.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
@@ -40,6 +41,21 @@ static std::atomic<int> live = 0;
 {
     errno = error;
     die(message);
+}
+
+// A standard descriptor left closed would be the next one opened, and what is
+// printed or read through it would reach that file: /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output),
+// so that it fails as the closed one did.
+static void keepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        // F_GETFD fails only where no descriptor is open.
+        if (fcntl(fd, F_GETFD) != -1)
+            continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+            die("....");
+    }
 }
 
 static void processSignal(int sig)
@@ -98,6 +114,8 @@ static void* threadFunc(void* arg)
 
 int main()
 {
+    keepStandardDescriptors();
+
     int option = 1;
     int listenFd = socket(AF_INET, SOCK_STREAM, 0);
     if (listenFd == -1)

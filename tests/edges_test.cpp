@@ -1,16 +1,26 @@
 // Failures at the edges of every program: a result that cannot be written to
 // standard output, and standard input that cannot be read, end in one line and
-// status 1, never in a silent success.
+// status 1, never in a silent success; a standard descriptor that is closed is
+// never taken for a file of the program's own.
 #include "kit.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <functional>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -136,6 +146,25 @@ TEST_P(LostOutput, StandardOutputOnAFullDeviceIsOneFailure)
     EXPECT_EQ(r.err, GetParam().err + "\n");
 }
 
+// A closed standard output stays closed in effect: the same one failure,
+// told with the reason.
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, shmlisten, "shmtalk");
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, numberrecv, "numbersend");
+KIT_RUNS_P(LostOutput, ClosedStandardOutputIsOneFailure, numbersend, "numberrecv");
+
+TEST_P(LostOutput, ClosedStandardOutputIsOneFailure)
+{
+    Scene scene;
+    std::string line = GetParam().err;
+    if (line.ends_with(full))
+        line.replace(line.size() - full.size(), full.size(), kit::errorText(EBADF));
+    // Standard input closed too: a program that reads it first fails there.
+    auto r = GetParam().run(scene, {.closed = {0, 1}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.err, line + "\n");
+}
+
 // A broken pipe keeps its default action: a reader that has gone ends the
 // program by the signal, without a word. The listing outgrows the pipe.
 KIT_RUNS(Pipe, ReaderGoneEndsQuietly, "treeweight1");
@@ -183,6 +212,187 @@ TEST_P(UnreadableInput, IsAFailureAndReleasesNothing)
     auto r = GetParam().run(scene, {.inputPath = "/"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, GetParam().err + "\n");
+}
+
+// A standard descriptor closed at the start is not free for the program's own
+// files, FIFOs, objects and sockets: what it prints or reads there fails
+// (status 1, and one line where standard error is open), and they receive
+// only their own bytes. Each case runs its program and checks what is left.
+struct Attack {
+    const char* name;
+    std::function<void(Scene&)> run;
+};
+
+void PrintTo(const Attack& attack, std::ostream* os) { *os << attack.name; }
+
+// What the client sends a peer that answers every read with "hi\n".
+std::string clientSends(const std::string& input, std::vector<int> closed, const std::string& err)
+{
+    std::string received;
+    {
+        kit::Peer peer([&received](int fd) {
+            char buf[4096];
+            ssize_t got;
+            while ((got = read(fd, buf, sizeof buf)) > 0 && write(fd, "hi\n", 3) == 3)
+                received.append(buf, got);
+        });
+        kit::expectFailure(kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = input, .closed = closed}),
+                           err);
+    }
+    return received;
+}
+
+// What the server on port 8080 of this namespace sends, once it listens.
+std::string serverSends()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(8080);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int tries = 0; tries < 2000; ++tries) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            timeval limit{10, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            std::string bytes;
+            char buf[256];
+            for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;)
+                bytes.append(buf, got);
+            close(fd);
+            return bytes;
+        }
+        close(fd);
+        std::this_thread::sleep_for(10ms);
+    }
+    return "(no connection)";
+}
+
+// The destination is another name of the source: the mover refuses it with
+// both open, the destination where standard error was.
+void moveOntoItself(Scene& s, std::vector<std::string> argv, const std::string& otherName)
+{
+    ASSERT_EQ(link(s.file.c_str(), otherName.c_str()), 0);
+    kit::expectFailure(kit::run({.argv = argv, .closed = {0, 2}}), "");
+    EXPECT_EQ(kit::readFile(s.file), "abc");
+}
+
+// An object of the caller's own that others may read is refused with its
+// descriptor open where standard error was.
+void objectOpenToOthers(Scene& s, const char* program)
+{
+    int fd = shm_open(s.shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_NE(fd, -1);
+    ASSERT_EQ(fchmod(fd, 0644), 0);
+    ASSERT_EQ(write(fd, "abc", 3), 3);
+    close(fd);
+    kit::expectFailure(kit::run({.argv = {program, s.shm}, .closed = {2}}), "");
+    EXPECT_EQ(kit::readFile("/dev/shm" + s.shm), "abc");
+}
+
+const std::vector<Attack> closedDescriptors = {
+    // Standard output closed: no number goes out whose line was lost.
+    {"numbersend", [](Scene& s) {
+         ASSERT_EQ(mkfifo(s.fifo.c_str(), 0600), 0);
+         kit::Process receiver({.argv = {NUMBERRECV, s.fifo}});
+         kit::expectFailure(kit::run({.argv = {NUMBERSEND, s.fifo}, .input = "yes\nno\n", .closed = {1}}),
+                            kit::perrorLine("....", EBADF));
+         auto received = receiver.finish();
+         EXPECT_EQ(received.out, "");
+         EXPECT_EQ(received.status, 0);
+     }},
+    // The reply is not sent back, nor the peer's line read as input.
+    {"client", [](Scene&) {
+         EXPECT_EQ(clientSends("x\ny\n", {1}, kit::perrorLine("....", EBADF)), "x\n");
+         EXPECT_EQ(clientSends("x\n", {0}, kit::perrorLine("....", EBADF)), "");
+     }},
+    // The first connection would take descriptor 2; its failed write's
+    // complaint must not reach it.
+    {"server", [](Scene&) {
+         SKIP_UNLESS_ROOT("a private network namespace");
+         ASSERT_EQ(unshare(CLONE_NEWNET), 0) << strerror(errno);
+         ASSERT_EQ(kit::run({.argv = {"ip", "link", "set", "lo", "up"}}).status, 0);
+         kit::Process server({.argv = {SERVER}, .closed = {0, 2}, .fault = kit::Fault{"write", "EPIPE"}});
+         EXPECT_EQ(serverSends(), "");
+         server.finish(0ms);
+     }},
+    // Standard error closed: the file would take its place and the message.
+    {"seeksize", [](Scene& s) {
+         kit::expectFailure(
+             kit::run({.argv = {SEEKSIZE, s.file}, .closed = {2}, .fault = kit::Fault{"lseek", "EIO", "1", s.file}}),
+             "");
+         EXPECT_EQ(kit::readFile(s.file), "abc");
+     }},
+    {"fdmodes", [](Scene& s) {
+         std::string work = s.dir / "1.txt";
+         kit::writeFile(work, "old");
+         kit::expectFailure(kit::run({.argv = {FDMODES}, .closed = {2}, .cwd = s.dir.path(),
+                                      .fault = kit::Fault{"write", "ENOSPC", "1", work}}),
+                            "");
+         EXPECT_EQ(kit::readFile(work), "old");
+     }},
+    {"relocate", [](Scene& s) { moveOntoItself(s, {RELOCATE, s.file, s.dir / "b.txt"}, s.dir / "b.txt"); }},
+    {"relocate2", [](Scene& s) { moveOntoItself(s, {RELOCATE2, s.file, s.dir / "b.txt"}, s.dir / "b.txt"); }},
+    {"resuffix", [](Scene& s) { moveOntoItself(s, {RESUFFIX, s.file, "md"}, s.dir / "a.md"); }},
+    {"shmtalk", [](Scene& s) { objectOpenToOthers(s, SHMTALK); }},
+    {"shmtalk2", [](Scene& s) { objectOpenToOthers(s, SHMTALK2); }},
+    {"shmlisten", [](Scene& s) { objectOpenToOthers(s, SHMLISTEN); }},
+};
+
+std::string nameOfAttack(const testing::TestParamInfo<Attack>& info)
+{
+    return info.param.name;
+}
+
+class ClosedDescriptor : public testing::TestWithParam<Attack> {};
+INSTANTIATE_TEST_SUITE_P(Edges, ClosedDescriptor, testing::ValuesIn(closedDescriptors), nameOfAttack);
+KIT_RUNS_P(ClosedDescriptor, IsNeverTheProgramsOwnFile, numbersend, "numberrecv");
+
+TEST_P(ClosedDescriptor, IsNeverTheProgramsOwnFile)
+{
+    Scene scene;
+    GetParam().run(scene);
+}
+
+// Without /dev/null to hold a closed descriptor the program ends at once,
+// before it makes or opens anything.
+const std::string noRoom = kit::errorText(ENFILE);
+
+const std::vector<Case> noNullDevice = {
+    {"treeweight1", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
+    {"treeweight", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
+    {"findsuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
+    {"findrecent", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
+    {"findrecent2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
+    {"relocate", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE, s.file, s.dir / "b"}); }},
+    {"relocate2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE2, s.file, s.dir / "b"}); }},
+    {"resuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RESUFFIX, s.file, "md"}); }},
+    {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
+    {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
+    {"fdmodes", "....: " + noRoom, [](Scene& s, auto io) { io.cwd = s.dir.path(); return plain(io, {FDMODES}); }},
+    {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
+    {"charcount", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file}); }},
+    {"charcount2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file}); }},
+    {"shmtalk", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK, s.shm}); }},
+    {"shmtalk2", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK2, s.shm}); }},
+    {"shmlisten", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMLISTEN, s.shm}); }},
+    {"numbersend", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERSEND, s.fifo}); }},
+    {"numberrecv", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERRECV, s.fifo}); }},
+    {"endprobe", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
+    {"client", "....: " + noRoom, [](Scene&, auto io) { return plain(io, {CLIENT, "127.0.0.1", "9"}); }},
+};
+
+class NoNullDevice : public testing::TestWithParam<Case> {};
+INSTANTIATE_TEST_SUITE_P(Edges, NoNullDevice, testing::ValuesIn(noNullDevice), nameOfCase);
+
+TEST_P(NoNullDevice, EndsBeforeAnythingIsMade)
+{
+    Scene scene;
+    auto r = GetParam().run(scene, {.closed = {1}, .fault = kit::Fault{"openat", "ENFILE", "1", "/dev/null"}});
+    kit::expectFailure(r, GetParam().err + "\n");
+    // The tree holds a.txt alone, as it was; no FIFO or object was made.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scene.dir.path()), {}), 1);
+    EXPECT_EQ(kit::readFile(scene.file), "abc");
+    EXPECT_FALSE(kit::exists("/dev/shm" + scene.shm));
 }
 
 }  // namespace

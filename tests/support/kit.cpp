@@ -297,6 +297,8 @@ Process::Process(const Options& options)
                 refuse(0);
             close(opened);
         }
+        for (int fd : options.closed)
+            close(fd);
         if (cwd && chdir(cwd) == -1)
             refuse(1);
         if (options.unprivileged) {

@@ -52,6 +52,7 @@ struct Options {
     std::string input;                 // standard input; end of file after it
     std::string inputPath;             // if set, standard input is this path, opened for reading
     std::string outputPath;            // if set, standard output is this path, opened for writing
+    std::vector<int> closed;           // standard descriptors (0, 1, 2) the program starts without
     std::string cwd;                   // empty: the test's own
     std::vector<std::string> env;      // NAME=VALUE added or replacing; NAME alone removed
     mode_t umask = 022;                // the program's, whatever the test runner's
