@@ -36,15 +36,15 @@ static void keepStandardDescriptors()
     }
 }
 
-// The whole days from `then` to `now`, negative when `then` is later. tmpfs
-// keeps any 64-bit time, so the difference may overflow a signed 64-bit
+// The whole days from `then` to `later`, negative when `then` comes after it.
+// tmpfs keeps any 64-bit time, so the difference may overflow a signed 64-bit
 // subtraction; its size always fits 64 unsigned bits, and the days fit a
 // signed 64-bit count again.
-static int64_t wholeDays(time_t now, time_t then)
+static int64_t wholeDays(time_t later, time_t then)
 {
-    if (now >= then)
-        return static_cast<int64_t>((static_cast<uint64_t>(now) - static_cast<uint64_t>(then)) / 86400);
-    return -static_cast<int64_t>((static_cast<uint64_t>(then) - static_cast<uint64_t>(now)) / 86400);
+    if (later >= then)
+        return static_cast<int64_t>((static_cast<uint64_t>(later) - static_cast<uint64_t>(then)) / 86400);
+    return -static_cast<int64_t>((static_cast<uint64_t>(then) - static_cast<uint64_t>(later)) / 86400);
 }
 
 // Prints the entry's own name when it is a file modified less than seven

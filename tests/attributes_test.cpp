@@ -49,7 +49,7 @@ void PrintTo(const Swapper& swapper, std::ostream* out)
 class Swap : public testing::TestWithParam<Swapper> {};
 
 INSTANTIATE_TEST_SUITE_P(All, Swap, testing::ValuesIn(swappers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Group and other exchanged, the owner kept, set-id and sticky bits dropped;
 // a second run gives the nine bits back.
@@ -165,7 +165,7 @@ int openWriter(const std::string& fifo, kit::Millis deadline = 5s)
 class Seek : public testing::TestWithParam<Seeker> {};
 
 INSTANTIATE_TEST_SUITE_P(All, Seek, testing::ValuesIn(seekers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Past 4 GiB the size still prints whole; a sparse file shows its apparent size.
 TEST_P(Seek, SizeAsStatSeesIt)

@@ -54,7 +54,7 @@ std::vector<std::string> command(const Filter& filter, const std::string& direct
 class Filters : public testing::TestWithParam<Filter> {};
 
 INSTANTIATE_TEST_SUITE_P(All, Filters, testing::ValuesIn(filters),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_P(Filters, EveryMessageWithItsError)
 {
@@ -211,7 +211,7 @@ const Aged aged[] = {
 class Recent : public testing::TestWithParam<Filter> {};
 
 INSTANTIATE_TEST_SUITE_P(Both, Recent, testing::Values(filters[1], filters[2]),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Ages exact to the second: the program's clock must read the second the
 // times were set from, so a run that straddles two seconds is repeated.

@@ -216,7 +216,7 @@ TEST_P(Walkers, FailingCallsEndTheWalkWithoutATotal)
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, Walkers, testing::Values(byChdir, byPath),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // treeweight1 lists depth-first and pre-order: a subdirectory's block follows
 // its entry's line at once. The stream's order within a directory is free.

@@ -109,7 +109,7 @@ struct IgnoreXfsz {
 class Moving : public testing::TestWithParam<Mover> {};
 
 INSTANTIATE_TEST_SUITE_P(All, Moving, testing::ValuesIn(movers),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_P(Moving, ArgumentCount)
 {

@@ -338,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(Network, AcceptFailure, ::testing::Values(
     AcceptFault{"ECONNABORTED", "", -1},
     AcceptFault{"EPROTO", "", -1},
     AcceptFault{"EMFILE", "accept: " + kit::errorText(EMFILE) + "\n", 1}),
-    [](const auto& info) { return info.param.error; });
+    [](const auto& row) { return row.param.error; });
 
 // The main thread's first clone3 that makes a connection's thread: under
 // ThreadSanitizer its own thread comes first, made along with ours.
@@ -403,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(Network, ThreadCreateFailure, ::testing::Values(
     ThreadFault{"ThreadRunningIsWaitedFor",
                 {"write:delay_enter=500000:when=1", "clone3:error=EAGAIN" + when(firstThread + 1)},
                 25, "", 0}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 KIT_RUNS(NetworkServer, ClientAgainstServer, "client server");
 TEST_F(NetworkServer, ClientAgainstServer)
@@ -516,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(Network, ClientPeer, ::testing::Values(
              "a\n", "Server response: ab"},
     PeerCase{"EmptyInputSendsNothing", [](int fd) { EXPECT_EQ(readAll(fd), ""); },
              "", ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 // A mistyped address or port is refused before any socket is made: with
 // socket() failing, a refused text still gives EINVAL, and an accepted one

@@ -200,7 +200,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Sharedmem, Writers, ::testing::ValuesIn(writers),
-                         [](const auto& info) { return ::testing::PrintToString(info.param); });
+                         [](const auto& row) { return ::testing::PrintToString(row.param); });
 
 KIT_RUNS(Writers, LongestWordsComeThroughWhole, "shmlisten");
 TEST_P(Writers, LongestWordsComeThroughWhole)

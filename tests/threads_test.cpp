@@ -122,7 +122,7 @@ private:
 class Charcount : public testing::TestWithParam<Program> {};
 
 INSTANTIATE_TEST_SUITE_P(Threads, Charcount, testing::ValuesIn(programs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_P(Charcount, CountsBytesOfEveryFile)
 {
