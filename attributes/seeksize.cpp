@@ -49,6 +49,6 @@ int main(int argc, char* argv[])
     // A result that never reached standard output is no success: the last
     // buffered bytes go out here, and an earlier failed write left its mark.
     if (fflush(stdout) == EOF || ferror(stdout))
-        die("...");
+        die("printf");
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "kit.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -270,17 +272,35 @@ TEST_P(Charcount, SimultaneousFailuresPrintOneLine)
     kit::expectFailure(r, kit::perrorLine("...", ENOENT));
 }
 
-// Each stream is closed once its file is counted, so far more files than
-// descriptors may be named.
+// Every thread is started before the first join and keeps its stream open
+// while it counts, so more files than descriptors, counted at once, fail.
+// Each file is a FIFO that the test holds open and never writes: no count
+// ends and no stream is closed, so some open fails whatever the scheduling,
+// and no line is printed.
 TEST_P(Charcount, MoreFilesThanDescriptors)
 {
     const Program& p = GetParam();
     kit::TempDir dir;
-    kit::writeFile(dir / "a", "abc");
+    struct Held {
+        std::vector<int> fds;
+        ~Held()
+        {
+            for (int fd : fds)
+                close(fd);
+        }
+    } held;
     auto argv = kit::command(p.path);
-    argv.insert(argv.begin(), {"prlimit", "--nofile=64", "--"});
-    argv.insert(argv.end(), 500, "a");
-    expectCounts(p, kit::run({.argv = argv, .cwd = dir.path()}), std::vector<long long>(500, 3));
+    argv.insert(argv.begin(), {"prlimit", "--nofile=32", "--"});
+    for (int i = 0; i < 40; i++) {
+        argv.push_back(dir / ("fifo" + std::to_string(i)));
+        ASSERT_EQ(mkfifo(argv.back().c_str(), 0600), 0) << strerror(errno);
+        // Read and write: the open does not wait, and with a writer there a
+        // read waits for bytes instead of finding the end.
+        held.fds.push_back(open(argv.back().c_str(), O_RDWR | O_CLOEXEC));
+        ASSERT_NE(held.fds.back(), -1) << strerror(errno);
+    }
+    auto r = kit::run({.argv = argv, .env = {quietThreadSanitizer()}});
+    kit::expectFailure(r, kit::perrorLine("...", EMFILE));
 }
 
 TEST_P(Charcount, CountsPastThirtyTwoBits)
