@@ -13,9 +13,18 @@ foreach(folder IN LISTS folders)
   endforeach()
 endforeach()
 
-# A build for another architecture says what starts its programs here, for
-# the native tests that run them (SYSDRILLS_EMULATOR, tests/run).
+# A build for another architecture says what starts its programs here, and
+# in which byte order they keep their numbers ("big" or "little"), for the
+# native tests that run them and play their peers (SYSDRILLS_EMULATOR,
+# SYSDRILLS_BYTE_ORDER, tests/run).
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   string(JOIN " " emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
   file(WRITE ${PROJECT_BINARY_DIR}/emulator "${emulator}\n")
+  if(CMAKE_CXX_BYTE_ORDER STREQUAL "BIG_ENDIAN")
+    file(WRITE ${PROJECT_BINARY_DIR}/byteorder "big\n")
+  elseif(CMAKE_CXX_BYTE_ORDER STREQUAL "LITTLE_ENDIAN")
+    file(WRITE ${PROJECT_BINARY_DIR}/byteorder "little\n")
+  else()
+    message(FATAL_ERROR "the compiler does not say the target's byte order")
+  endif()
 endif()

@@ -100,9 +100,18 @@ void makeFifo(const std::string& path, mode_t mode)
     ASSERT_EQ(chmod(path.c_str(), mode), 0);
 }
 
-std::string recordsOf(const std::vector<int>& numbers)
+// The records `program` sends or takes for `numbers`: each a 32-bit int, in
+// that program's byte order (the test may be its peer from another machine's).
+std::string recordsOf(const std::vector<int>& numbers, const std::string& program)
 {
-    return std::string(reinterpret_cast<const char*>(numbers.data()), numbers.size() * sizeof(int));
+    bool big = kit::byteOrder(program) == std::endian::big;
+    std::string bytes;
+    for (int number : numbers) {
+        auto value = static_cast<uint32_t>(number);
+        for (int byte = 0; byte < 4; ++byte)
+            bytes += static_cast<char>(value >> (big ? 24 - 8 * byte : 8 * byte));
+    }
+    return bytes;
 }
 
 std::string received(const std::vector<int>& numbers)
@@ -196,7 +205,7 @@ TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
     EXPECT_EQ(r.status, 0);
 }
 
-// A reader of the test's own sees the bytes themselves: one native int per
+// A reader of the test's own sees the bytes themselves: one record per
 // number printed, and none for an answer that was never read (end of input
 // ends the sending as "no" does). A word longer than 255 bytes is read as
 // several answers.
@@ -225,7 +234,7 @@ TEST(Fifo, RecordsOnTheWireAreTheNumbersPrinted)
         auto s = sender.finish();
         auto numbers = sent(s.out);
         EXPECT_EQ(numbers.size(), row.numbers);
-        EXPECT_TRUE(bytes == recordsOf(numbers)) << bytes.size() << " bytes";
+        EXPECT_TRUE(bytes == recordsOf(numbers, NUMBERSEND)) << bytes.size() << " bytes";
         for (int number : numbers)
             EXPECT_GE(number, 0);
         EXPECT_EQ(s.err, "");
@@ -251,7 +260,7 @@ TEST(Fifo, ReceiverPrintsOnlyWholeRecords)
         std::string fifo = dir / "numbers";
         makeFifo(fifo, 0600);
         kit::Process receiver({.argv = {NUMBERRECV, fifo}});
-        std::string bytes = recordsOf(numbers) + std::string(tail, '\x7f');
+        std::string bytes = recordsOf(numbers, NUMBERRECV) + std::string(tail, '\x7f');
         {
             End writer(fifo, O_WRONLY);
             for (size_t at = 0; at < bytes.size(); at += piece) {

@@ -530,6 +530,24 @@ const std::vector<std::string>& emulator()
     return prefix;
 }
 
+std::endian byteOrder(const std::string& program)
+{
+    static const std::endian standIns = [] {
+        const char* text = std::getenv("SYSDRILLS_BYTE_ORDER");
+        if (!text || !*text)
+            return std::endian::native;
+        if (std::strcmp(text, "big") == 0)
+            return std::endian::big;
+        if (std::strcmp(text, "little") == 0)
+            return std::endian::little;
+        // A mistyped order must not quietly test in this machine's.
+        std::fprintf(stderr, "SYSDRILLS_BYTE_ORDER=%s: neither big nor little\n", text);
+        std::exit(1);
+    }();
+    const SuiteProgram* found = suiteProgram(program);
+    return found && found->where.standIn ? standIns : std::endian::native;
+}
+
 std::vector<std::string> command(const std::string& program)
 {
     std::vector<std::string> argv;

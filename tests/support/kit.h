@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -135,6 +136,12 @@ Location locate(std::string_view name, const char* standIns);
 // `command(PROGRAM)`.
 const std::vector<std::string>& emulator();
 std::vector<std::string> command(const std::string& program);
+
+// The byte order in which `program` keeps its numbers, for a test that plays
+// its peer: a stand-in's is SYSDRILLS_BYTE_ORDER's ("big" or "little", as a
+// cross build records it in its file byteorder), this machine's when that is
+// unset, as for a learner's own programs; the build's own are this machine's.
+std::endian byteOrder(const std::string& program);
 
 // Names the programs a case runs beyond the one its suite or its parameter
 // is named after, for the case's labels (ctest -L '^numbersend$'):
