@@ -171,20 +171,19 @@ void keepCounters(const std::string& stage)
     fs::create_directories(kept, ignored);
     fs::copy(stage + "/counters", kept, fs::copy_options::recursive, ignored);
 }
-#endif
 
-#ifdef KIT_COVERAGE_BUILD
 // The coverage runtime writes its counters at exit and says on standard error
 // when it cannot (a program that ends with every descriptor in use): that line
 // is the build's, not the program's, and only that run's counters are lost.
 void dropCounterComplaints(std::string& err)
 {
+    constexpr std::string_view complaint = "profiling:";
     std::string kept;
     std::size_t start = 0;
     while (start < err.size()) {
         std::size_t end = err.find('\n', start);
         end = end == std::string::npos ? err.size() : end + 1;
-        if (err.compare(start, 10, "profiling:") != 0)
+        if (err.compare(start, complaint.size(), complaint) != 0)
             kept.append(err, start, end - start);
         start = end;
     }
