@@ -530,6 +530,17 @@ const char* program(std::string_view name)
     throw std::logic_error("no program of the suite is named " + std::string(name));
 }
 
+namespace {
+// The worked programs, found from where this test binary is when it runs, so
+// that an installed test binary finds the installed programs.
+const std::filesystem::path& workedPrograms()
+{
+    static const std::filesystem::path found =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / KIT_PROGRAMS).lexically_normal();
+    return found;
+}
+}  // namespace
+
 Location locate(std::string_view name, const char* standIns)
 {
     if (standIns && *standIns) {
@@ -539,7 +550,7 @@ Location locate(std::string_view name, const char* standIns)
         if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
             return {path.string(), true};
     }
-    return {std::string(KIT_PROGRAMS) + "/" + std::string(name), false};
+    return {(workedPrograms() / name).string(), false};
 }
 
 const std::vector<std::string>& emulator()
