@@ -5,9 +5,12 @@
 # installed program, also as an ordinary user, and leaves nothing in the
 # temporary directory; purged, the package leaves none of its files behind.
 #
-# package-install.sh DEB WRONG_ERASE   (as root: it installs and purges)
+# Given a build of the same commit, each program's cases are the ones ctest
+# finds there by its label.
+#
+# package-install.sh DEB WRONG_ERASE [BUILD_DIR]   (as root: it installs and purges)
 set -uo pipefail
-deb=$(realpath "$1") wrongErase=$(realpath "$2")
+deb=$(realpath "$1") wrongErase=$(realpath "$2") build=${3:+$(realpath "$3")}
 fail() { printf '%s\n' "$*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "package-install.sh installs a package: run it as root"
 ! dpkg-query -W -f='${Status}' sysdrills 2>/dev/null | grep -q installed ||
@@ -39,6 +42,12 @@ out=$(check --summary /usr/lib/sysdrills/bin) || fail "the installed programs fa
 [ "$(cut -f1 <<<"$out")" = "$(cat /usr/lib/sysdrills/tests/programs)" ] || fail "not every program was checked: $out"
 awk -F '\t' '$3 != 0 || $2 == 0 { bad = 1 } END { exit bad }' <<<"$out" ||
   fail "an installed program fails, or passes no case:"$'\n'"$out"
+if [ -n "$build" ]; then
+  while IFS=$'\t' read -r name passed failed skipped; do
+    cases=$(ctest --test-dir "$build" -N -L "^$name\$" | sed -n 's/^Total Tests: //p')
+    [ "$((passed + failed + skipped))" = "$cases" ] || fail "$name: $((passed + failed + skipped)) cases installed, $cases in the build"
+  done <<<"$out"
+fi
 
 # An ordinary user in a directory of no one's: the cases that need root skip.
 out=$(cd / && TMPDIR=$scratch/tmp setpriv --reuid=65534 --regid=65534 --clear-groups \
