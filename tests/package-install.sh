@@ -49,7 +49,7 @@ if [ -n "$build" ]; then
   done <<<"$out"
 fi
 
-# An ordinary user in a directory of no one's: the cases that need root skip.
+# An ordinary user, from a directory it may not write: the cases that need root skip.
 out=$(cd / && TMPDIR=$scratch/tmp setpriv --reuid=65534 --regid=65534 --clear-groups \
         sysdrills-check --summary erase /usr/lib/sysdrills/bin/erase) || fail "as uid 65534: $out"
 [[ $out == erase$'\t'[1-4]$'\t0\t'* ]] || fail "as uid 65534: $out"
