@@ -46,12 +46,17 @@ static void keepStandardDescriptors()
     }
 }
 
-// Ends with EEXIST unless `st` describes a FIFO: whatever else has the name
-// is not ours to write into or remove.
-static void requireFifo(const struct stat& st)
+// Ends with EEXIST unless `st` describes a FIFO, and with EACCES unless it is
+// the caller's own: whatever else has the name is not ours to write into or
+// remove, and another user's FIFO leads to that user's reader.
+static void requireOwnFifo(const struct stat& st)
 {
     if (!S_ISFIFO(st.st_mode)) {
         errno = EEXIST;
+        die("....");
+    }
+    if (st.st_uid != geteuid()) {
+        errno = EACCES;
         die("....");
     }
 }
@@ -66,14 +71,14 @@ int main(int argc, char* argv[])
     // With a valid mode and no buffer of ours, setvbuf cannot fail.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    // A FIFO left by an earlier run is reused; nothing else is opened.
+    // A FIFO of our own left by an earlier run is reused; nothing else is opened.
     if (mkfifo(argv[1], 0660) == -1) {
         if (errno != EEXIST)
             die("....");
         struct stat found;
         if (stat(argv[1], &found) == -1)
             die("....");
-        requireFifo(found);
+        requireOwnFifo(found);
     }
 
     // Waits here until a reader opens the FIFO. No O_TRUNC: it does nothing
@@ -85,7 +90,7 @@ int main(int argc, char* argv[])
     struct stat opened;
     if (fstat(fifo, &opened) == -1)
         die("...");
-    requireFifo(opened);
+    requireOwnFifo(opened);
 
     // A write after the reader has gone fails with EPIPE instead of ending
     // the process without a word.
@@ -120,19 +125,17 @@ int main(int argc, char* argv[])
             break;
     }
 
-    close(fifo);
     // The session may have lasted hours: the name goes only while it still
     // names the FIFO that was opened, never a file that took it since (nor a
-    // symbolic link under it).
+    // symbolic link under it). Compared while the FIFO is open, its inode
+    // cannot have been handed to such a file yet.
     struct stat named;
-    if (lstat(argv[1], &named) == -1) {
-        if (errno != ENOENT)
-            die("...");
-        return 0;  // gone already
-    }
-    if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
-        return 0;
-    if (unlink(argv[1]) == -1)
+    bool gone = lstat(argv[1], &named) == -1;
+    if (gone && errno != ENOENT)
+        die("...");
+    bool stillOurs = !gone && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    close(fifo);
+    if (stillOurs && unlink(argv[1]) == -1)
         die("...");
     return 0;
 }
