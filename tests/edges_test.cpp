@@ -242,13 +242,10 @@ std::string clientSends(kit::Options io, const std::string& err)
     return received;
 }
 
-// What numberrecv prints of the records numbersend, run with `io`, sends
-// before it fails; the FIFO is made first if need be.
+// What numberrecv prints of what numbersend, run with `io` on the scene's
+// FIFO, sends before it fails with `err`.
 std::string numbersSent(Scene& s, kit::Options io, const std::string& err)
 {
-    if (!kit::exists(s.fifo)) {
-        EXPECT_EQ(mkfifo(s.fifo.c_str(), 0600), 0);
-    }
     kit::Process receiver({.argv = {NUMBERRECV, s.fifo}});
     io.argv = {NUMBERSEND, s.fifo};
     auto sent = kit::run(io);
@@ -256,12 +253,6 @@ std::string numbersSent(Scene& s, kit::Options io, const std::string& err)
     EXPECT_EQ(sent.err, err);
     auto received = receiver.finish();
     EXPECT_EQ(received.status, 0);
-    // Each number printed was sent, and nothing else.
-    std::string expected;
-    for (const auto& line : kit::lines(sent.out))
-        if (line.starts_with("Number sent: "))
-            expected += "Number received: " + line.substr(13) + "\n";
-    EXPECT_EQ(received.out, expected);
     return received.out;
 }
 
@@ -317,6 +308,7 @@ const std::vector<Attack> closedDescriptors = {
     // Standard error closed: the message of a failed read does not follow
     // the first number as records.
     {"numbersend", [](Scene& s) {
+         ASSERT_EQ(mkfifo(s.fifo.c_str(), 0600), 0);
          EXPECT_EQ(numbersSent(s, {.input = "yes\nno\n", .closed = {1}}, kit::perrorLine("....", EBADF)), "");
          EXPECT_EQ(kit::lines(numbersSent(s, {.inputPath = "/", .closed = {2}}, "")).size(), 1u);
      }},
