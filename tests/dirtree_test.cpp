@@ -338,18 +338,22 @@ TEST(Treeweight1, FailingLookAtTheWayBackEndsTheWalk)
     }
 }
 
-// Whether strace's tracee (the program `tracer` runs) sits in the system
-// call `number` with `cwd` as its working directory.
-bool tracedIn(pid_t tracer, long number, const std::string& cwd)
+// Waits up to 10 s until the program that `walk`'s strace runs sits in the
+// system call `number` with `cwd` as its working directory.
+bool heldIn(const kit::Process& walk, long number, const std::string& cwd)
 {
-    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
-    pid_t tracee;
-    long call;
-    if (!(children >> tracee))
-        return false;
-    std::string proc = "/proc/" + std::to_string(tracee);
-    std::ifstream syscall(proc + "/syscall");
-    return syscall >> call && call == number && canonical(proc + "/cwd") == cwd;
+    std::string tracer = std::to_string(walk.pid());
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (; std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        pid_t tracee;
+        long call;
+        if (!(std::ifstream("/proc/" + tracer + "/task/" + tracer + "/children") >> tracee))
+            continue;
+        std::string proc = "/proc/" + std::to_string(tracee);
+        if (std::ifstream(proc + "/syscall") >> call && call == number && canonical(proc + "/cwd") == cwd)
+            return true;
+    }
+    return false;
 }
 
 // A directory moved elsewhere while the walk is in it: its ".." then leads
@@ -366,11 +370,7 @@ TEST(Treeweight1, DirectoryMovedAwayMidWalkEndsIt)
     kit::makeDir(outside);
     kit::writeFile(outside + "/a", "not in the tree");
     kit::Process walk({.argv = {TREEWEIGHT1, root}, .fault = kit::Fault{"chdir", "", "1", "", "2000000"}});
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!tracedIn(walk.pid(), SYS_chdir, canonical(root + "/sub"))) {
-        ASSERT_LT(std::chrono::steady_clock::now(), until) << "the walk never came to leave sub";
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(heldIn(walk, SYS_chdir, canonical(root + "/sub"))) << "the walk never came to leave sub";
     ASSERT_EQ(rename((root + "/sub").c_str(), (outside + "/sub").c_str()), 0);
     auto r = walk.finish();
     EXPECT_EQ(r.status, 1);
@@ -407,11 +407,7 @@ TEST(Treeweight1, DirectorySwappedBeforeItIsOpenedIsNotListed)
         kit::writeFile(tmp / "attic/decoy/secret", "its own");
         kit::Process walk({.argv = {TREEWEIGHT1, tmp / "root"},
                            .fault = kit::Fault{.call = "openat", .path = "dir", .delay = "2000000"}});
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!tracedIn(walk.pid(), SYS_openat, canonical(home))) {
-            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the walk never came to open dir";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        ASSERT_TRUE(heldIn(walk, SYS_openat, canonical(home))) << "the walk never came to open dir";
         ASSERT_EQ(kit::run({.argv = {"sh", "-c", c.swap}, .cwd = home, .unprivileged = true}).status, 0);
         auto r = walk.finish();
         EXPECT_EQ(r.status, 1);
