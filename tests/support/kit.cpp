@@ -173,18 +173,21 @@ void keepCounters(const std::string& stage)
 }
 
 // The coverage runtime writes its counters at exit and says on standard error
-// when it cannot (a program that ends with every descriptor in use): that line
-// is the build's, not the program's, and only that run's counters are lost.
+// when it cannot (a program that ends with every descriptor in use, or under a
+// file size limit smaller than its counters): that line is the build's, not
+// the program's, and only that run's counters are lost.
 void dropCounterComplaints(std::string& err)
 {
-    constexpr std::string_view complaint = "profiling:";
+    constexpr std::string_view complaints[] = {"profiling:", "libgcov profiling error:"};
     std::string kept;
     std::size_t start = 0;
     while (start < err.size()) {
         std::size_t end = err.find('\n', start);
         end = end == std::string::npos ? err.size() : end + 1;
-        if (err.compare(start, complaint.size(), complaint) != 0)
-            kept.append(err, start, end - start);
+        std::string_view line(err.data() + start, end - start);
+        if (std::none_of(std::begin(complaints), std::end(complaints),
+                         [&](std::string_view complaint) { return line.starts_with(complaint); }))
+            kept.append(line);
         start = end;
     }
     err = std::move(kept);
