@@ -322,6 +322,19 @@ TEST(Treeweight1, FailingChdirOutOrInEndsTheWalk)
     }
 }
 
+// The directory opened, then looked at and listed through its descriptor:
+// the fstat is the start's third look (after main's stat and the lstat), and
+// fdopendir asks for the descriptor's flags.
+TEST(Treeweight1, FailingLookAtTheOpenedDirectoryEndsTheWalk)
+{
+    for (auto [call, when] : {std::pair{"fstat,newfstatat,statx", "3"}, std::pair{"fcntl,fcntl64", "1"}}) {
+        SCOPED_TRACE(call);
+        kit::TempDir tmp;
+        auto r = kit::run({.argv = {TREEWEIGHT1, tmp.path()}, .fault = kit::Fault{call, "EIO", when, tmp.path()}});
+        kit::expectFailure(r, "opendir: " + errorText(EIO) + "\n");
+    }
+}
+
 // The looks at "." and ".." that check the way back, failing. An empty
 // start names "." as its own entry (1) and in the look after leaving (2);
 // ".." first in the start's own look. strace may say on a line of its own

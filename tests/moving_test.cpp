@@ -30,12 +30,13 @@ struct Mover {
     const char* program;
     std::string writeFailed;  // message of a failed write
     std::string samePath;     // message of a refused second name of the source
+    size_t buffer;            // bytes a read asks for
 };
 
 const Mover movers[] = {
-    {"relocate", RELOCATE, "....", "ista_putanja"},
-    {"relocate2", RELOCATE2, "...", "isti fajl"},
-    {"resuffix", RESUFFIX, "....", "..."},
+    {"relocate", RELOCATE, "....", "ista_putanja", 256},
+    {"relocate2", RELOCATE2, "...", "isti fajl", 1024},
+    {"resuffix", RESUFFIX, "....", "...", 256},
 };
 
 // Test names and messages show the program's name.
@@ -241,20 +242,28 @@ TEST_P(Moving, MissingSource)
     EXPECT_FALSE(kit::exists(dir / "f.md"));
 }
 
-// A file-size limit makes one write short and the next fail with EFBIG.
+// A file-size limit makes one write short and the next fail with EFBIG; or
+// the second write fails outright, one buffer written.
 TEST_P(Moving, WriteFailingHalfWayKeepsTheSource)
 {
     IgnoreXfsz ignore;
-    kit::TempDir dir;
-    auto bytes = randomBytes(4096);
-    kit::writeFile(dir / "f.txt", bytes, 0644);
-    auto argv = moveArgs(GetParam(), dir.path());
-    argv.insert(argv.begin(), {"prlimit", "--fsize=1000", "--"});
-    expectFailed(kit::run({.argv = argv}), GetParam().writeFailed, EFBIG);
-    EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
-    EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0644);
-    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes.substr(0, 1000));
-    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);  // never readable by others
+    for (bool limited : {true, false}) {
+        SCOPED_TRACE(limited ? "file size limit" : "failing write");
+        kit::TempDir dir;
+        auto bytes = randomBytes(4096);
+        kit::writeFile(dir / "f.txt", bytes, 0644);
+        auto argv = moveArgs(GetParam(), dir.path());
+        std::optional<kit::Fault> fault;
+        if (limited)
+            argv.insert(argv.begin(), {"prlimit", "--fsize=1000", "--"});
+        else
+            fault = kit::Fault{"write", "EIO", "2", dir / "f.md"};
+        expectFailed(kit::run({.argv = argv, .fault = fault}), GetParam().writeFailed, limited ? EFBIG : EIO);
+        EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
+        EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0644);
+        EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes.substr(0, limited ? 1000 : GetParam().buffer));
+        EXPECT_EQ(kit::modeOf(dir / "f.md"), 0600);  // never readable by others
+    }
 }
 
 // The short write under the same limit is continued with the rest of the
@@ -302,11 +311,23 @@ TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
         const char* on;
         const char* destinationLeft;
         mode_t destinationMode;
+        const char* error = "EIO";
+        int reported = EIO;
     } cases[] = {
         // glibc's fstat is a newfstatat (a statx for a 32-bit program); the
         // sanitizers' wrapper calls fstat.
-        {"openat", "2", "", "old", 0644},          {"fstat,newfstatat,statx", "1", "f.txt", "old", 0644},
-        {"openat", "1", "f.md", "old", 0644},      {"fstat,newfstatat,statx", "1", "f.md", "old", 0644},
+        // In the folder: its open, then the source's; the name's look, then the file's.
+        {"openat", "1", "", "old", 0644},          {"openat", "2", "", "old", 0644},
+        {"fstat,newfstatat,statx", "1", "", "old", 0644},
+        {"fstat,newfstatat,statx", "2", "", "old", 0644},
+        {"fstat,newfstatat,statx", "1", "f.txt", "old", 0644},
+        // The destination: its exclusive create, then the open of the one
+        // there; its look by name, then the look at what was opened.
+        {"openat", "1", "f.md", "old", 0644},      {"openat", "2", "f.md", "old", 0644},
+        // A name become a FIFO without a reader since its look: as the other special files.
+        {"openat", "2", "f.md", "old", 0644, "ENXIO", EINVAL},
+        {"fstat,newfstatat,statx", "1", "f.md", "old", 0644},
+        {"fstat,newfstatat,statx", "2", "f.md", "old", 0644},
         {"fchmod", "1", "f.md", "old", 0644},      {"ftruncate", "1", "f.md", "old", 0600},
         {"read", "1", "f.txt", "", 0600},
     };
@@ -316,25 +337,29 @@ TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
         kit::writeFile(dir / "f.txt", "source", 0640);
         kit::writeFile(dir / "f.md", "old", 0644);
         std::string on = *c.on ? dir / c.on : dir.path();
-        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()), .fault = kit::Fault{c.call, "EIO", c.when, on}});
-        expectFailed(r, "...", EIO);
+        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()), .fault = kit::Fault{c.call, c.error, c.when, on}});
+        expectFailed(r, "...", c.reported);
         EXPECT_EQ(kit::readFile(dir / "f.txt"), "source");
         EXPECT_EQ(kit::readFile(dir / "f.md"), c.destinationLeft);
         EXPECT_EQ(kit::modeOf(dir / "f.md"), c.destinationMode);
     }
 }
 
-TEST_P(Moving, UnlinkFailingLeavesBothNames)
+// After a complete copy: the last look at the source's name (the folder's
+// third look) or the removal failing leaves both names, the copy whole.
+TEST_P(Moving, FailureAfterTheCopyLeavesBothNames)
 {
-    kit::TempDir dir;
-    auto bytes = randomBytes(3000);
-    kit::writeFile(dir / "f.txt", bytes, 0640);
-    auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"unlink,unlinkat", "EIO", "1", dir.path()}});
-    expectFailed(r, "...", EIO);
-    EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
-    EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
-    EXPECT_EQ(kit::modeOf(dir / "f.md"), 0640);
+    for (kit::Fault fault : {kit::Fault{"fstat,newfstatat,statx", "EIO", "3"}, kit::Fault{"unlink,unlinkat", "EIO"}}) {
+        SCOPED_TRACE(fault.call);
+        kit::TempDir dir;
+        auto bytes = randomBytes(3000);
+        kit::writeFile(dir / "f.txt", bytes, 0640);
+        fault.path = dir.path();
+        expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path()), .fault = fault}), "...", EIO);
+        EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
+        EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
+        EXPECT_EQ(kit::modeOf(dir / "f.md"), 0640);
+    }
 }
 
 // The same for real: no write permission on the source's folder (the
