@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -374,18 +375,24 @@ kit::Result runFdmodes(const kit::TempDir& dir, const std::string& input,
 }
 
 // A missing 1.txt is created under the umask; standard input opened
-// read-only (a file, the kit's pipe) is left alone.
+// read-only (a file, the kit's pipe) is left alone. A write interrupted
+// before it wrote anything is made again.
 TEST(Fdmodes, ReadOnlyInputAndNewWorkFile)
 {
     const struct {
         const char* input;
         mode_t mask, mode;
-    } cases[] = {{"exec \"$@\" < in.txt", 022, 0644}, {"exec \"$@\"", 077, 0600}, {"exec \"$@\"", 002, 0664}};
+        bool interrupted = false;
+    } cases[] = {{"exec \"$@\" < in.txt", 022, 0644}, {"exec \"$@\"", 077, 0600}, {"exec \"$@\"", 002, 0664},
+                 {"exec \"$@\"", 022, 0644, true}};
     for (auto c : cases) {
-        SCOPED_TRACE(c.input);
+        SCOPED_TRACE(testing::Message() << c.input << (c.interrupted ? " interrupted" : ""));
         kit::TempDir dir;
         kit::writeFile(dir / "in.txt", "input");
-        expectSilentSuccess(runFdmodes(dir, c.input, {.umask = c.mask}));
+        std::optional<kit::Fault> fault;
+        if (c.interrupted)
+            fault = kit::Fault{"write", "EINTR", "1", dir / "1.txt"};
+        expectSilentSuccess(runFdmodes(dir, c.input, {.umask = c.mask, .fault = fault}));
         EXPECT_EQ(kit::readFile(dir / "in.txt"), "input");
         EXPECT_EQ(kit::readFile(dir / "1.txt"), fdText + fdText);
         EXPECT_EQ(kit::modeOf(dir / "1.txt"), c.mode);
