@@ -200,16 +200,24 @@ TEST_P(Moving, SymbolicLinkSourceMovesTheTargetsBytes)
     EXPECT_EQ(kit::modeOf(dir / "target"), 0604);
 }
 
+// Also named with a trailing slash, which the source's name is looked up with.
 TEST_P(Moving, DirectorySourceTouchesNothing)
 {
-    for (bool destinationExists : {false, true}) {
-        SCOPED_TRACE(destinationExists);
+    const struct {
+        bool destinationExists;
+        bool trailingSlash;
+    } rows[] = {{false, false}, {true, false}, {true, true}};
+    for (auto [destinationExists, trailingSlash] : rows) {
+        SCOPED_TRACE(testing::Message() << destinationExists << trailingSlash);
         kit::TempDir dir;
         kit::makeDir(dir / "f.txt");
         kit::writeFile(dir / "f.txt/inside", "kept");
         if (destinationExists)
             kit::writeFile(dir / "f.md", "must survive", 0644);
-        expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path())}), "...", EISDIR);
+        auto argv = moveArgs(GetParam(), dir.path());
+        if (trailingSlash)
+            argv[argv.size() - 2] += "/";
+        expectFailed(kit::run({.argv = argv}), "...", EISDIR);
         EXPECT_EQ(kit::readFile(dir / "f.txt/inside"), "kept");
         EXPECT_EQ(kit::exists(dir / "f.md"), destinationExists);
         if (destinationExists) {
