@@ -1,6 +1,7 @@
 // The test kit: processes with pipes and deadlines, temporary trees, file helpers.
 #include "kit.h"
 #include "report.h"
+#include "sandbox.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -9,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -99,6 +101,12 @@ bool isProgram(const std::string& path)
     return suiteProgram(path) != nullptr;
 }
 
+bool isStandIn(const std::string& path)
+{
+    const SuiteProgram* found = suiteProgram(path);
+    return found && found->where.standIn;
+}
+
 // A program is slower under an emulator: every deadline is stretched by this much.
 int slowdown()
 {
@@ -110,25 +118,64 @@ Clock::time_point by(Millis deadline)
     return Clock::now() + deadline * slowdown();
 }
 
-std::vector<std::string> commandLine(const Options& options)
+// The command that starts the options' program: the sandbox (for a
+// stand-in, under tests/check), strace (for a fault), the emulator (for a
+// stand-in that needs one), then the program. `sandboxed` says whether the
+// sandbox is its first word.
+std::vector<std::string> commandLine(const Options& options, bool& sandboxed)
 {
     std::vector<std::string> argv;
     if (!options.argv.empty()) {
         argv = command(options.argv[0]);  // through the emulator, if it needs one
         argv.insert(argv.end(), options.argv.begin() + 1, options.argv.end());
     }
-    if (!options.fault)
+    if (options.fault) {
+        const Fault& f = *options.fault;
+        std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
+        if (!f.delay.empty())
+            inject += ":delay_enter=" + f.delay;
+        std::vector<std::string> traced{"strace", "-f", "-o", "/dev/null", "-e", inject};
+        if (!f.path.empty())
+            traced.insert(traced.end(), {"-P", f.path});
+        traced.push_back("--");
+        argv.insert(argv.begin(), traced.begin(), traced.end());
+    }
+    sandboxed = false;
+    auto standIn = std::find_if(argv.begin(), argv.end(), isStandIn);
+    if (!sandbox::enabled() || standIn == argv.end())
         return argv;
-    const Fault& f = *options.fault;
-    std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
-    if (!f.delay.empty())
-        inject += ":delay_enter=" + f.delay;
-    std::vector<std::string> traced{"strace", "-f", "-o", "/dev/null", "-e", inject};
-    if (!f.path.empty())
-        traced.insert(traced.end(), {"-P", f.path});
-    traced.push_back("--");
-    traced.insert(traced.end(), argv.begin(), argv.end());
-    return traced;
+    // A test's own wrapper (a shell line, env, prlimit) runs in the sandbox
+    // with the program; one that needs what the sandbox takes away (unshare
+    // and a mount) runs before it, and starts the sandboxed program itself.
+    if (std::filesystem::path(argv[0]).filename() == "unshare") {
+        auto from = standIn - static_cast<std::ptrdiff_t>(emulator().size());
+        std::vector<std::string> inner(from, argv.end());
+        argv.erase(from, argv.end());
+        auto line = sandbox::wrapped(inner, false);
+        argv.insert(argv.end(), line.begin(), line.end());
+        return argv;
+    }
+    sandboxed = true;
+    return sandbox::wrapped(argv, options.unprivileged);
+}
+
+// The file that execvp would run for `name`, found here so that the exec
+// itself is execve: a file that is no program fails with ENOEXEC instead of
+// being handed to /bin/sh.
+std::string executable(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = std::min(dirs.find(':', start), dirs.size());
+        std::string candidate = (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return name;
 }
 
 // uid 65534 may not be able to search the directories above the build (a
@@ -245,7 +292,8 @@ Process::Process(const Options& options)
         throw std::logic_error("an unprivileged run needs root: start the test with SKIP_UNLESS_ROOT");
     // Everything the child needs is made before the fork: after it, only
     // async-signal-safe calls.
-    auto argvStrings = commandLine(options);
+    bool sandboxed;
+    auto argvStrings = commandLine(options, sandboxed);
     auto envStrings = environment(options);
     if (options.unprivileged) {
         stage_ = makeTempDir("/tmp", "kit-stage");
@@ -261,17 +309,16 @@ Process::Process(const Options& options)
     }
     // Recorded (and its programs checked against the case's labels) before it starts.
     record_ = report::runStarted(options);
-    auto argv = pointers(argvStrings);
-    auto envp = pointers(envStrings);
+    std::string file = executable(argvStrings[0]);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
     const char* inputPath = options.inputPath.empty() ? nullptr : options.inputPath.c_str();
     const char* outputPath = options.outputPath.empty() ? nullptr : options.outputPath.c_str();
 
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1}, channel[2] = {-1, -1};
     // Before there is a child, a failure releases what was made and throws.
     auto abandon = [&](const char* what) {
         int saved = errno;
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1], channel[0], channel[1]})
             if (fd != -1)
                 close(fd);
         if (!stage_.empty())
@@ -282,6 +329,18 @@ Process::Process(const Options& options)
     if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1 ||
         pipe2(report, O_CLOEXEC) == -1)
         abandon("pipe2");
+    // The sandbox's first process says on this socket which process the
+    // program is, whether it started and how it ended.
+    if (sandboxed) {
+        int on = 1;
+        if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, channel) == -1 ||
+            setsockopt(channel[0], SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == -1)
+            abandon("socketpair");
+        envStrings.push_back("KIT_SANDBOX_SOCKET=" + std::to_string(channel[1]));
+    }
+    auto argv = pointers(argvStrings);
+    auto envp = pointers(envStrings);
+    pid_t parent = getpid();
     // A test must survive writing to a program that has stopped reading.
     signal(SIGPIPE, SIG_IGN);
 
@@ -319,7 +378,8 @@ Process::Process(const Options& options)
             close(fd);
         if (cwd && chdir(cwd) == -1)
             refuse(1);
-        if (options.unprivileged) {
+        // In a sandbox, its first process becomes uid 65534.
+        if (options.unprivileged && !sandboxed) {
             if (setgroups(0, nullptr) == -1)
                 refuse(2);
             if (setgid(65534) == -1)
@@ -327,7 +387,12 @@ Process::Process(const Options& options)
             if (setuid(65534) == -1)
                 refuse(4);
         }
-        execvpe(argv[0], argv.data(), envp.data());
+        // It ends with the test, even one killed at its time limit.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) == -1 || getppid() != parent)
+            _exit(127);
+        if (channel[1] != -1)
+            fcntl(channel[1], F_SETFD, 0);
+        execve(file.c_str(), argv.data(), envp.data());
         refuse(5);
     }
     setpgid(pid_, pid_);  // as the child does: whichever runs first
@@ -335,9 +400,13 @@ Process::Process(const Options& options)
     close(out[1]);
     close(err[1]);
     close(report[1]);
+    if (channel[1] != -1)
+        close(channel[1]);
     in_ = in[1];
     outFd_ = out[0];
     errFd_ = err[0];
+    channel_ = channel[0];
+    sandboxed_ = sandboxed;
 
     // The report pipe closes at the exec; bytes on it say what went wrong.
     StartFailure failure;
@@ -363,7 +432,46 @@ Process::Process(const Options& options)
         errno = saved;
         fail("pidfd_open");
     }
+    if (channel_ != -1)
+        awaitSandbox(by(options.deadline), options.argv[0]);
     toSend_ = options.input;
+}
+
+// Waits until the sandbox has started the program or failed to: a program
+// that cannot be started throws, as outside a sandbox.
+void Process::awaitSandbox(TimePoint until, const std::string& name)
+{
+    for (;;) {
+        pollfd fds[2] = {{channel_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
+        auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
+        if (left <= 0 || poll(fds, 2, static_cast<int>(left)) <= 0 || !(fds[0].revents & POLLIN))
+            return;  // the sandbox ended first: finish() shows what it said
+        sandbox::Message message{};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec part{&message, sizeof message};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        if (recvmsg(channel_, &header, MSG_DONTWAIT) != sizeof message)
+            continue;
+        if (message.kind == 'x')
+            return;
+        if (message.kind == 'p') {
+            cmsghdr* c = CMSG_FIRSTHDR(&header);
+            ucred who;
+            if (c && c->cmsg_type == SCM_CREDENTIALS) {
+                std::memcpy(&who, CMSG_DATA(c), sizeof who);
+                programPid_ = who.pid;
+            }
+        }
+        if (message.kind == 'f') {
+            end();
+            throw std::runtime_error("cannot start " + name + ": " + sandbox::steps[message.a] + ": " +
+                                     std::strerror(message.b));
+        }
+    }
 }
 
 Process::~Process()
@@ -381,8 +489,13 @@ void Process::end()
         while (waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
         }
         waitStatus_ = status;
+        // The program's own status: the sandbox only says 128 and a signal.
+        sandbox::Message message;
+        while (channel_ != -1 && recv(channel_, &message, sizeof message, MSG_DONTWAIT) == sizeof message)
+            if (message.kind == 'w')
+                waitStatus_ = message.a;
     }
-    for (int* fd : {&pidfd_, &in_, &outFd_, &errFd_})
+    for (int* fd : {&pidfd_, &in_, &outFd_, &errFd_, &channel_})
         if (*fd != -1) {
             close(*fd);
             *fd = -1;
@@ -435,11 +548,16 @@ bool Process::pump(TimePoint until, Goal goal)
             }
             int& fd = fds[i].fd == outFd_ ? outFd_ : errFd_;
             std::string& sink = fd == outFd_ ? out_ : err_;
+            std::size_t& dropped = fd == outFd_ ? outDropped_ : errDropped_;
             char buf[65536];
             ssize_t r = read(fd, buf, sizeof buf);
-            if (r > 0)
-                sink.append(buf, r);
-            else if (r == 0 || errno != EAGAIN) {
+            if (r > 0) {
+                // Kept up to the bound, the rest counted.
+                std::size_t room = sandbox::outputBytes - std::min(sandbox::outputBytes, sink.size());
+                std::size_t kept = std::min(room, static_cast<std::size_t>(r));
+                sink.append(buf, kept);
+                dropped += r - kept;
+            } else if (r == 0 || errno != EAGAIN) {
                 close(fd);
                 fd = -1;
             }
@@ -504,6 +622,8 @@ Result Process::finish(Millis deadline)
     result.timedOut = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
     result.out = std::move(out_);
     result.err = std::move(err_);
+    result.outDropped = outDropped_;
+    result.errDropped = errDropped_;
 #ifdef KIT_COVERAGE_BUILD
     dropCounterComplaints(result.err);
 #endif
@@ -512,6 +632,15 @@ Result Process::finish(Millis deadline)
         result.status = WEXITSTATUS(*waitStatus_);
     if (WIFSIGNALED(*waitStatus_))
         result.signal = WTERMSIG(*waitStatus_);
+    // A bound the program met fails its case by name.
+    for (auto [dropped, stream] : {std::pair{result.outDropped, "standard output"}, {result.errDropped, "standard error"}})
+        if (dropped > 0)
+            ADD_FAILURE() << "wrote more than 1 MiB to " << stream << ": the first 1 MiB is kept, and " << dropped
+                          << " more bytes were dropped";
+    if (sandboxed_ && result.signal == SIGXFSZ)
+        ADD_FAILURE() << "wrote a file larger than " << (sandbox::fileBytes >> 20) << " MiB, the bound on each file";
+    if (sandboxed_ && result.signal == SIGXCPU)
+        ADD_FAILURE() << "used more than " << sandbox::cpuSeconds << " s of processor time, the bound on each process";
     report::runEnded(record_, result);
     return result;
 }
@@ -535,8 +664,10 @@ Location locate(std::string_view name, const char* standIns)
     if (standIns && *standIns) {
         // Absolute, so that a run in another working directory finds it too.
         auto path = (std::filesystem::absolute(standIns) / name).lexically_normal();
+        // Whatever holds the name replaces the build's program, even a link
+        // that dangles or a file that cannot run: its runs then fail, saying why.
         struct stat st;
-        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
+        if (lstat(path.c_str(), &st) == 0)
             return {path.string(), true};
     }
     return {std::string(KIT_PROGRAMS) + "/" + std::string(name), false};
@@ -637,11 +768,13 @@ Peer::~Peer()
 TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))
 {
     report::tempDir(path_, true);
+    sandbox::caseDir(path_, true);
 }
 
 TempDir::~TempDir()
 {
     report::tempDir(path_, false);
+    sandbox::caseDir(path_, false);
     removeTree(path_);
 }
 

@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -64,9 +65,13 @@ struct Options {
     Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
+// Standard output and error are kept up to 1 MiB each; a run that writes
+// more fails its case, and the bytes past the bound are counted, not kept.
 struct Result {
     std::string out;
     std::string err;
+    std::size_t outDropped = 0;  // bytes of standard output past the bound
+    std::size_t errDropped = 0;
     int status = -1;     // exit status, or -1 if it did not exit
     int signal = 0;      // the signal that ended it, if one did
     bool timedOut = false;
@@ -86,7 +91,8 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    pid_t pid() const { return pid_; }
+    // The program's process id (strace's, for a fault), in a sandbox too.
+    pid_t pid() const { return programPid_ > 0 ? programPid_ : pid_; }
     // Writes bytes to standard input (waiting at most `deadline` for room).
     bool send(std::string_view bytes, Millis deadline = 5s);
     void closeInput(Millis deadline = 5s);
@@ -107,10 +113,14 @@ private:
     bool pump(TimePoint until, Goal goal);
     void closeInputBy(TimePoint until);
     void end();  // kills the group, reaps the program, closes everything
+    void awaitSandbox(TimePoint until, const std::string& name);
 
-    pid_t pid_ = -1;
+    pid_t pid_ = -1, programPid_ = -1;
     int pidfd_ = -1, in_ = -1, outFd_ = -1, errFd_ = -1;
+    int channel_ = -1;  // from the sandbox's first process, when the program runs in one
+    bool sandboxed_ = false;
     std::string toSend_, out_, err_, stage_;
+    std::size_t outDropped_ = 0, errDropped_ = 0;
     std::optional<int> waitStatus_;
     int record_ = -1;  // this run in the case's report
 };

@@ -1,0 +1,66 @@
+// The kit's side of the sandbox: the bubblewrap command line around a stand-in.
+#include "sandbox.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
+namespace kit::sandbox {
+namespace {
+
+std::vector<std::string>& caseDirs()
+{
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+}  // namespace
+
+void caseDir(const std::string& path, bool made)
+{
+    if (made)
+        caseDirs().push_back(path);
+    else
+        std::erase(caseDirs(), path);
+}
+
+bool enabled()
+{
+    static const bool on = [] {
+        const char* value = std::getenv("SYSDRILLS_SANDBOX");
+        return value && *value;
+    }();
+    return on;
+}
+
+std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unprivileged)
+{
+    // Everything read-only, a /dev of its own but the machine's shared
+    // memory, a /proc and a process namespace of its own, /run (where the
+    // machine's services listen) hidden; a session of its own, so that it
+    // cannot signal the group that started it.
+    std::vector<std::string> line{KIT_BWRAP, "--ro-bind", "/", "/", "--dev", "/dev", "--bind", "/dev/shm", "/dev/shm",
+                                  "--proc", "/proc", "--tmpfs", "/run", "--unshare-pid", "--as-pid-1",
+                                  "--die-with-parent", "--new-session"};
+    for (const auto& dir : caseDirs())
+        line.insert(line.end(), {"--bind", dir, dir});
+    // Root keeps what the cases need of it (another user's files, becoming
+    // that user) and nothing that could undo the sandbox: no mounts, no
+    // tracing of others, no devices, no raising of its limits.
+    if (geteuid() == 0) {
+        line.insert(line.end(), {"--cap-drop", "ALL"});
+        for (const char* cap : {"CAP_CHOWN", "CAP_DAC_OVERRIDE", "CAP_DAC_READ_SEARCH", "CAP_FOWNER", "CAP_FSETID",
+                                "CAP_KILL", "CAP_SETGID", "CAP_SETUID", "CAP_NET_BIND_SERVICE"})
+            line.insert(line.end(), {"--cap-add", cap});
+    }
+    line.insert(line.end(), {"--", KIT_SANDBOX_INIT});
+    if (unprivileged)
+        line.emplace_back("--unprivileged");
+    line.emplace_back("--");
+    line.insert(line.end(), argv.begin(), argv.end());
+    return line;
+}
+
+}  // namespace kit::sandbox

@@ -1,0 +1,39 @@
+// The sandbox a stand-in runs in under tests/check: what the kit and the
+// sandbox's first process (sandbox-init) agree on, and the kit's side of it.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kit::sandbox {
+
+// The bounds of a sandboxed run. Standard output and error are bounded for
+// every run, in the kit (Process), at `outputBytes` each.
+constexpr std::size_t outputBytes = 1 << 20;
+constexpr rlim_t fileBytes = 64 << 20;  // RLIMIT_FSIZE: no file it writes grows larger
+constexpr rlim_t cpuSeconds = 60;       // RLIMIT_CPU, per process
+constexpr rlim_t processes = 512;       // RLIMIT_NPROC: root is not held to it
+
+// One datagram from sandbox-init: 'p' (with the credentials: the command's
+// process id), 'x' (it started), 'f' (step `a` failed with errno `b`),
+// 'w' (it ended with wait status `a`).
+struct Message {
+    char kind;
+    int a, b;
+};
+inline constexpr const char* steps[] = {"pipe2", "fork", "setuid", "exec"};
+
+// A directory of the case (kit::TempDir) made or removed: the sandbox lets
+// the program change these.
+void caseDir(const std::string& path, bool made);
+// Whether stand-ins run sandboxed: tests/check sets SYSDRILLS_SANDBOX.
+bool enabled();
+// The command line that runs `argv` in a sandbox that may change only the
+// case's directories (those alive now) and /dev/shm.
+std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unprivileged);
+
+}  // namespace kit::sandbox
