@@ -607,7 +607,7 @@ bool Process::exited()
 void Process::kill(int sig)
 {
     if (!exited())
-        ::kill(pid_, sig);
+        ::kill(pid(), sig);
 }
 
 Result Process::finish(Millis deadline)

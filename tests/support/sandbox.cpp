@@ -38,14 +38,15 @@ bool enabled()
 std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unprivileged)
 {
     // Everything read-only, a /dev of its own but the machine's shared
-    // memory, a /proc and a process namespace of its own, /run (where the
+    // memory and terminals, a /proc and a process namespace of its own, /run (where the
     // machine's services listen) hidden; a session of its own, so that it
     // cannot signal the group that started it.
     std::vector<std::string> line{KIT_BWRAP, "--ro-bind", "/", "/", "--dev", "/dev", "--bind", "/dev/shm", "/dev/shm",
+                                  "--dev-bind", "/dev/pts", "/dev/pts",
                                   "--proc", "/proc", "--tmpfs", "/run", "--unshare-pid", "--as-pid-1",
                                   "--die-with-parent", "--new-session"};
     for (const auto& dir : caseDirs())
-        line.insert(line.end(), {"--bind", dir, dir});
+        line.insert(line.end(), {"--dev-bind", dir, dir});  // a device a test made there opens
     // Root keeps what the cases need of it (another user's files, becoming
     // that user) and nothing that could undo the sandbox: no mounts, no
     // tracing of others, no devices, no raising of its limits.
