@@ -438,7 +438,7 @@ Finding understand(std::string message)
                std::regex_match(message, m, thrown)) {
         f.note = "the case stopped: " + m[1].str();
     } else {
-        f.note = message;
+        f.note = message.rfind("Failed\n", 0) == 0 ? message.substr(7) : message;  // the kit's own failures
     }
     // A search of a text: its "no position" is a huge number to the reader.
     constexpr const char* npos = "18446744073709551615";
@@ -491,6 +491,16 @@ std::string indented(const std::string& text, const std::string& by)
     return out;
 }
 
+// A value as the report shows it: a long one (a program's flood of output)
+// by its start and the count of the rest.
+std::string cut(const std::string& value)
+{
+    constexpr size_t shown = 200;
+    if (value.size() <= shown)
+        return value;
+    return value.substr(0, shown) + "... (and " + std::to_string(value.size() - shown) + " more bytes)";
+}
+
 void writeRecord(const testing::TestInfo& info, const char* directory)
 {
     const auto* result = info.result();
@@ -536,7 +546,7 @@ void writeRecord(const testing::TestInfo& info, const char* directory)
             text += "  " + f.field + ": " + f.diff.substr(0, f.diff.find('\n')) + "\n" +
                     indented(f.diff.substr(f.diff.find('\n') + 1), "      ");
         else if (!f.field.empty())
-            text += "  " + f.field + ": expected " + f.expected + ", got " + f.actual + "\n";
+            text += "  " + f.field + ": expected " + cut(f.expected) + ", got " + cut(f.actual) + "\n";
         if (!f.note.empty())
             text += indented(f.note, f.field.empty() ? "  " : "    ");
         if (!f.after.empty())
