@@ -7,6 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,12 +54,16 @@ TEST(Kit, DeadlineHoldsWhileInputWaits)
 
 TEST(Kit, StartFailureNamesTheStep)
 {
+    // A file that is no program is not handed to /bin/sh.
+    kit::TempDir dir;
+    kit::writeFile(dir / "broken", "\177ELF\2\1\1 broken", 0755);
     const struct {
         kit::Options options;
         std::string said;
     } cases[] = {
         {{.argv = {"/nonexistent/program"}}, "exec: No such file or directory"},
         {{.argv = {"true"}, .cwd = "/nonexistent"}, "chdir: No such file or directory"},
+        {{.argv = {dir / "broken"}}, "exec: Exec format error"},
     };
     for (const auto& c : cases) {
         try {
@@ -77,24 +82,38 @@ TEST(Kit, EnvironmentEntriesReplaceAddAndRemove)
     EXPECT_EQ(r.out, "none a path\n");
 }
 
-// A program is the build's own unless the directory of stand-ins holds an
-// executable file of its name.
+// Output is kept up to 1 MiB a stream, the rest counted, and the run fails saying so.
+TEST(Kit, OutputIsBounded)
+{
+    kit::Result r;
+    EXPECT_NONFATAL_FAILURE(r = kit::run({.argv = {"sh", "-c", "head -c 3145728 /dev/zero; echo kept >&2"}}),
+                            "wrote more than 1 MiB to standard output: the first 1 MiB is kept, and 2097152 more bytes");
+    EXPECT_EQ(r.out.size(), 1u << 20);
+    EXPECT_EQ(r.outDropped, 2u << 20);
+    EXPECT_EQ(r.err, "kept\n");
+    EXPECT_EQ(r.errDropped, 0u);
+    EXPECT_EQ(r.status, 0);
+}
+
+// A program is the build's own unless the directory of stand-ins holds its
+// name: then that is run, whatever it is, and a run that cannot start fails.
 TEST(Kit, ProgramsAreFoundWhenTheTestsRun)
 {
     kit::TempDir standIns;
     kit::writeFile(standIns / "erase", "#!/bin/sh\n", 0755);
     kit::writeFile(standIns / "umask", "#!/bin/sh\n", 0644);
     kit::makeDir(standIns / "seeksize", 0755);
+    ASSERT_EQ(symlink("/nonexistent", (standIns / "relocate").c_str()), 0);
     auto own = kit::locate("erase", nullptr);
     EXPECT_FALSE(own.standIn);
     EXPECT_EQ(access(own.path.c_str(), X_OK), 0) << own.path;
-    auto standIn = kit::locate("erase", standIns.path().c_str());
-    EXPECT_TRUE(standIn.standIn);
-    EXPECT_EQ(standIn.path, standIns / "erase");
-    for (const char* other : {"umask", "seeksize", "relocate"}) {
-        SCOPED_TRACE(other);
-        EXPECT_EQ(kit::locate(other, standIns.path().c_str()).path, kit::locate(other, nullptr).path);
+    for (const char* replaced : {"erase", "umask", "seeksize", "relocate"}) {
+        SCOPED_TRACE(replaced);
+        auto standIn = kit::locate(replaced, standIns.path().c_str());
+        EXPECT_TRUE(standIn.standIn);
+        EXPECT_EQ(standIn.path, standIns / replaced);
     }
+    EXPECT_EQ(kit::locate("resuffix", standIns.path().c_str()).path, kit::locate("resuffix", nullptr).path);
 }
 
 }  // namespace

@@ -159,25 +159,6 @@ std::vector<std::string> commandLine(const Options& options, bool& sandboxed)
     return sandbox::wrapped(argv, options.unprivileged);
 }
 
-// The file that execvp would run for `name`, found here so that the exec
-// itself is execve: a file that is no program fails with ENOEXEC instead of
-// being handed to /bin/sh.
-std::string executable(const std::string& name)
-{
-    if (name.find('/') != std::string::npos)
-        return name;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = std::min(dirs.find(':', start), dirs.size());
-        std::string candidate = (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return name;
-}
-
 // uid 65534 may not be able to search the directories above the build (a
 // clone in a private home): every argument naming one of the built programs
 // is replaced by a copy in `stage`, a directory that user may enter.
@@ -309,7 +290,7 @@ Process::Process(const Options& options)
     }
     // Recorded (and its programs checked against the case's labels) before it starts.
     record_ = report::runStarted(options);
-    std::string file = executable(argvStrings[0]);
+    std::string file = sandbox::executable(argvStrings[0]);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
     const char* inputPath = options.inputPath.empty() ? nullptr : options.inputPath.c_str();
     const char* outputPath = options.outputPath.empty() ? nullptr : options.outputPath.c_str();

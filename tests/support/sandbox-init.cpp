@@ -61,25 +61,6 @@ void tell(kit::sandbox::Message message, bool credentials = false)
     _exit(127);
 }
 
-// PATH searched here, so that the exec below never hands a file it cannot run to /bin/sh.
-std::string found(const char* name)
-{
-    if (std::strchr(name, '/'))
-        return name;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        std::string candidate = (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return name;
-}
-
 void lower(int resource, rlim_t most)
 {
     rlimit limit;
@@ -123,7 +104,7 @@ int main(int argc, char** argv)
         if (unprivileged && (setgroups(0, nullptr) == -1 || setgid(65534) == -1 || setuid(65534) == -1))
             refuse(2);
         tell({'p', 0, 0}, true);
-        std::string program = found(argv[first]);
+        std::string program = kit::sandbox::executable(argv[first]);
         execv(program.c_str(), argv + first);
         int error = errno;
         [[maybe_unused]] ssize_t told = write(started[1], &error, sizeof error);

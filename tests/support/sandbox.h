@@ -4,8 +4,11 @@
 
 #include <sys/resource.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,25 @@ inline constexpr const char* steps[] = {"pipe2", "fork", "setuid", "exec"};
 // A directory of the case (kit::TempDir) made or removed: the sandbox lets
 // the program change these.
 void caseDir(const std::string& path, bool made);
+// The file that execvp would run for `name`, found here so that the exec
+// itself can be execv: a file that is no program then fails with ENOEXEC
+// instead of being handed to /bin/sh.
+inline std::string executable(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= dirs.size();) {
+        std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        std::string candidate = (end == start ? "." : dirs.substr(start, end - start)) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return name;
+}
+
 // Whether stand-ins run sandboxed: tests/check sets SYSDRILLS_SANDBOX.
 bool enabled();
 // The command line that runs `argv` in a sandbox that may change only the
