@@ -263,7 +263,7 @@ struct StartFailure {
     int step;
     int error;
 };
-constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open"};
+constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open", "cgroup"};
 
 }  // namespace
 
@@ -304,6 +304,7 @@ Process::Process(const Options& options)
                 close(fd);
         if (!stage_.empty())
             removeTree(stage_);
+        sandbox::removeCgroup(cgroup_);
         errno = saved;
         fail(what);
     };
@@ -318,7 +319,9 @@ Process::Process(const Options& options)
             setsockopt(channel[0], SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == -1)
             abandon("socketpair");
         envStrings.push_back("KIT_SANDBOX_SOCKET=" + std::to_string(channel[1]));
+        cgroup_ = sandbox::makeCgroup();
     }
+    std::string joinCgroup = cgroup_.empty() ? "" : cgroup_ + "/cgroup.procs";
     auto argv = pointers(argvStrings);
     auto envp = pointers(envStrings);
     pid_t parent = getpid();
@@ -373,6 +376,12 @@ Process::Process(const Options& options)
             _exit(127);
         if (channel[1] != -1)
             fcntl(channel[1], F_SETFD, 0);
+        if (!joinCgroup.empty()) {
+            int procs = open(joinCgroup.c_str(), O_WRONLY | O_CLOEXEC);
+            if (procs == -1 || write(procs, "0", 1) != 1)
+                refuse(7);
+            close(procs);
+        }
         execve(file.c_str(), argv.data(), envp.data());
         refuse(5);
     }
@@ -481,6 +490,9 @@ void Process::end()
             close(*fd);
             *fd = -1;
         }
+    if (sandbox::removeCgroup(cgroup_))
+        refusedForks_ = true;
+    cgroup_.clear();
     if (!stage_.empty()) {
 #ifdef KIT_COVERAGE_BUILD
         keepCounters(stage_);
@@ -618,6 +630,8 @@ Result Process::finish(Millis deadline)
         if (dropped > 0)
             ADD_FAILURE() << "wrote more than 1 MiB to " << stream << ": the first 1 MiB is kept, and " << dropped
                           << " more bytes were dropped";
+    if (refusedForks_)
+        ADD_FAILURE() << "started more than " << sandbox::processes << " processes at once, the bound on a run";
     if (sandboxed_ && result.signal == SIGXFSZ)
         ADD_FAILURE() << "wrote a file larger than " << (sandbox::fileBytes >> 20) << " MiB, the bound on each file";
     if (sandboxed_ && result.signal == SIGXCPU)

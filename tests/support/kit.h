@@ -119,6 +119,8 @@ private:
     int pidfd_ = -1, in_ = -1, outFd_ = -1, errFd_ = -1;
     int channel_ = -1;  // from the sandbox's first process, when the program runs in one
     bool sandboxed_ = false;
+    std::string cgroup_;  // the run's own, bounding its processes
+    bool refusedForks_ = false;
     std::string toSend_, out_, err_, stage_;
     std::size_t outDropped_ = 0, errDropped_ = 0;
     std::optional<int> waitStatus_;

@@ -1,11 +1,17 @@
 // The kit's side of the sandbox: the bubblewrap command line around a stand-in.
 #include "sandbox.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string_view>
+#include <thread>
 
 namespace kit::sandbox {
 namespace {
@@ -62,6 +68,34 @@ std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unpr
     line.emplace_back("--");
     line.insert(line.end(), argv.begin(), argv.end());
     return line;
+}
+
+std::string makeCgroup()
+{
+    const char* parent = std::getenv("SYSDRILLS_CGROUP");
+    if (!parent || !*parent || geteuid() != 0)
+        return "";
+    static std::atomic<int> counter;
+    std::string cgroup = std::string(parent) + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    if (mkdir(cgroup.c_str(), 0755) == -1)
+        return "";
+    std::ofstream(cgroup + "/pids.max") << processes << "\n";
+    return cgroup;
+}
+
+bool removeCgroup(const std::string& cgroup)
+{
+    if (cgroup.empty())
+        return false;
+    // "max N": how many forks the bound refused.
+    std::ifstream events(cgroup + "/pids.events");
+    std::string word;
+    long refused = 0;
+    events >> word >> refused;
+    // Its processes are still being ended for a moment after the sandbox's first one is reaped.
+    for (int tries = 0; tries < 200 && rmdir(cgroup.c_str()) == -1 && errno == EBUSY; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return refused > 0;
 }
 
 }  // namespace kit::sandbox

@@ -19,7 +19,7 @@ namespace kit::sandbox {
 constexpr std::size_t outputBytes = 1 << 20;
 constexpr rlim_t fileBytes = 64 << 20;  // RLIMIT_FSIZE: no file it writes grows larger
 constexpr rlim_t cpuSeconds = 60;       // RLIMIT_CPU, per process
-constexpr rlim_t processes = 512;       // RLIMIT_NPROC: root is not held to it
+constexpr rlim_t processes = 512;       // RLIMIT_NPROC, and pids.max where root has a cgroup
 
 // One datagram from sandbox-init: 'p' (with the credentials: the command's
 // process id), 'x' (it started), 'f' (step `a` failed with errno `b`),
@@ -57,5 +57,12 @@ bool enabled();
 // The command line that runs `argv` in a sandbox that may change only the
 // case's directories (those alive now) and /dev/shm.
 std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unprivileged);
+
+// Root is not held to RLIMIT_NPROC: where tests/check made a cgroup of the
+// pids controller (SYSDRILLS_CGROUP), each sandboxed run gets one of its own
+// below it that holds at most `processes`. "" where there is none.
+std::string makeCgroup();
+// Whether a fork in it failed for the bound, and then removes it.
+bool removeCgroup(const std::string& cgroup);
 
 }  // namespace kit::sandbox
