@@ -145,7 +145,9 @@ Location locate(std::string_view name, const char* standIns);
 // for programs built for another architecture); empty when they run here by
 // themselves. The kit puts it before a stand-in it starts; a test that has
 // another program start one (sh -c, env, unshare) gives that one
-// `command(PROGRAM)`.
+// `command(PROGRAM)`. Under tests/check (SYSDRILLS_SANDBOX) a run that names a
+// stand-in runs in a sandbox, that other program with it; unshare alone runs
+// outside, and the sandbox starts where the stand-in's command begins.
 const std::vector<std::string>& emulator();
 std::vector<std::string> command(const std::string& program);
 
