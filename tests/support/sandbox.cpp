@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <thread>
@@ -62,7 +63,9 @@ std::vector<std::string> wrapped(const std::vector<std::string>& argv, bool unpr
                                 "CAP_KILL", "CAP_SETGID", "CAP_SETUID", "CAP_NET_BIND_SERVICE"})
             line.insert(line.end(), {"--cap-add", cap});
     }
-    line.insert(line.end(), {"--", KIT_SANDBOX_INIT});
+    static const std::string init =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / KIT_SANDBOX_INIT).string();
+    line.insert(line.end(), {"--", init});
     if (unprivileged)
         line.emplace_back("--unprivileged");
     line.emplace_back("--");
