@@ -230,6 +230,12 @@ std::string makeTempDir(std::string_view parent, std::string_view stem)
     return name;
 }
 
+// What a test asked of the file at `path`, and where it asked.
+Origin onDisk(Origin::Kind kind, const std::string& path, const std::source_location& asked)
+{
+    return {.kind = kind, .path = path, .file = asked.file_name(), .line = asked.line()};
+}
+
 // What the child tells its parent when it cannot start the program.
 struct StartFailure {
     int step;
@@ -468,13 +474,13 @@ void Process::closeInput(Millis deadline)
     closeInputBy(by(deadline));
 }
 
-std::optional<std::string> Process::readLine(Millis deadline)
+std::optional<Text> Process::readLine(Millis deadline)
 {
     pump(by(deadline), Goal::line);
     auto end = out_.find('\n');
     if (end == std::string::npos)
         return std::nullopt;
-    std::string line = out_.substr(0, end);
+    Text line(out_.substr(0, end), {.kind = Origin::Kind::line, .run = record_});
     out_.erase(0, end + 1);
     return line;
 }
@@ -501,18 +507,19 @@ Result Process::finish(Millis deadline)
     bool closed = pump(until, Goal::closed);
     pollfd ended{pidfd_, POLLIN, 0};
     auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
-    result.timedOut = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
-    result.out = std::move(out_);
-    result.err = std::move(err_);
+    bool late = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
 #ifdef KIT_COVERAGE_BUILD
-    dropCounterComplaints(result.err);
+    dropCounterComplaints(err_);
 #endif
     end();
-    if (WIFEXITED(*waitStatus_))
-        result.status = WEXITSTATUS(*waitStatus_);
-    if (WIFSIGNALED(*waitStatus_))
-        result.signal = WTERMSIG(*waitStatus_);
-    report::runEnded(record_, result);
+    // Each field says which run and which output it is, for the case's report.
+    auto of = [this](Origin::Kind kind) { return Origin{.kind = kind, .run = record_}; };
+    result.out = Text(std::move(out_), of(Origin::Kind::output));
+    result.err = Text(std::move(err_), of(Origin::Kind::errors));
+    result.status = Number(WIFEXITED(*waitStatus_) ? WEXITSTATUS(*waitStatus_) : -1, of(Origin::Kind::status));
+    result.signal = Number(WIFSIGNALED(*waitStatus_) ? WTERMSIG(*waitStatus_) : 0, of(Origin::Kind::signal));
+    result.timedOut = Truth(late, of(Origin::Kind::timedOut));
+    report::runEnded(record_, result, deadline * slowdown());
     return result;
 }
 
@@ -669,7 +676,7 @@ void makeDir(const std::string& path, mode_t mode)
         fail("chmod " + path);
 }
 
-std::string readFile(const std::string& path)
+Text readFile(const std::string& path, std::source_location asked)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1)
@@ -682,21 +689,21 @@ std::string readFile(const std::string& path)
     close(fd);
     if (r == -1)
         fail("read " + path);
-    return bytes;
+    return Text(std::move(bytes), onDisk(Origin::Kind::contents, path, asked));
 }
 
-bool exists(const std::string& path)
+Truth exists(const std::string& path, std::source_location asked)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return Truth(lstat(path.c_str(), &st) == 0, onDisk(Origin::Kind::presence, path, asked));
 }
 
-mode_t modeOf(const std::string& path)
+Mode modeOf(const std::string& path, std::source_location asked)
 {
     struct stat st;
     if (lstat(path.c_str(), &st) == -1)
         fail("lstat " + path);
-    return st.st_mode & 07777;
+    return Mode(st.st_mode & 07777, onDisk(Origin::Kind::mode, path, asked));
 }
 
 std::string errorText(int errnum)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "observed.h"
+
 #include <bit>
 #include <chrono>
 #include <cstdint>
@@ -64,12 +66,14 @@ struct Options {
     Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
+// Each field knows which run and which output it is (observed.h), for the
+// case's report; to a test it is the plain string, int or bool.
 struct Result {
-    std::string out;
-    std::string err;
-    int status = -1;     // exit status, or -1 if it did not exit
-    int signal = 0;      // the signal that ended it, if one did
-    bool timedOut = false;
+    Text out;
+    Text err;
+    Number status = -1;  // exit status, or -1 if it did not exit
+    Number signal = 0;   // the signal that ended it, if one did
+    Truth timedOut = false;
 };
 
 // A program in the background, in a process group of its own: feed its
@@ -92,7 +96,7 @@ public:
     void closeInput(Millis deadline = 5s);
     // The next line of standard output without its line feed; nothing at end
     // of output or when no whole line came before the deadline.
-    std::optional<std::string> readLine(Millis deadline = 5s);
+    std::optional<Text> readLine(Millis deadline = 5s);
     // Whether the process has ended, without waiting.
     bool exited();
     // Sends `sig` to the process alone (not its group).
@@ -194,9 +198,11 @@ private:
 // Files and directories with exactly the mode given, whatever the umask.
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 void makeDir(const std::string& path, mode_t mode = 0755);
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);        // as lstat sees it
-mode_t modeOf(const std::string& path);      // permission bits, set-id and sticky
+// What a file holds, whether it is there (as lstat sees it), and its
+// permission bits, set-id and sticky; each names the file to the report.
+Text readFile(const std::string& path, std::source_location asked = std::source_location::current());
+Truth exists(const std::string& path, std::source_location asked = std::source_location::current());
+Mode modeOf(const std::string& path, std::source_location asked = std::source_location::current());
 std::string errorText(int errnum);           // strerror's text
 // The line perror prints for `message` when errno is `errnum`, line feed included.
 std::string perrorLine(std::string_view message, int errnum);

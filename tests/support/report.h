@@ -20,6 +20,7 @@ void tempDir(const std::string& path, bool made);
 // A run is about to start; the number stands for it in runEnded. Its
 // programs must be among the case's labels.
 int runStarted(const Options& options);
-void runEnded(int run, const Result& result);
+// The run ended so, having had `deadline` to end by itself.
+void runEnded(int run, const Result& result, Millis deadline);
 
 }  // namespace kit::report
