@@ -202,9 +202,12 @@ size_t utf8Length(std::string_view bytes, size_t at)
 }
 
 // Bytes the program made (its output, its file names), safe on a terminal:
-// control bytes and what is no UTF-8 as C escapes, line feeds kept if `lines`.
-std::string escaped(std::string_view bytes, bool lines = false)
+// control bytes and what is no UTF-8 (any byte past ASCII, for `binary`
+// data) as C escapes, line feeds kept if `lines`.
+enum class Bytes { text, lines, binary };
+std::string escaped(std::string_view bytes, Bytes kind = Bytes::text)
 {
+    bool lines = kind == Bytes::lines;
     std::string out;
     for (size_t i = 0; i < bytes.size(); ++i) {
         auto c = static_cast<unsigned char>(bytes[i]);
@@ -218,7 +221,7 @@ std::string escaped(std::string_view bytes, bool lines = false)
             out += "\\\\";
         else if (c >= 32 && c < 127)
             out += static_cast<char>(c);
-        else if (size_t n = c >= 0x80 ? utf8Length(bytes, i) : 0; n > 0) {
+        else if (size_t n = c >= 0x80 && kind != Bytes::binary ? utf8Length(bytes, i) : 0; n > 0) {
             out.append(bytes.substr(i, n));
             i += n - 1;
         } else {
@@ -230,9 +233,9 @@ std::string escaped(std::string_view bytes, bool lines = false)
     return out;
 }
 
-std::string quotedText(std::string_view bytes)
+std::string quotedText(std::string_view bytes, Bytes kind = Bytes::text)
 {
-    return "\"" + escaped(bytes) + "\"";
+    return "\"" + escaped(bytes, kind) + "\"";
 }
 
 std::string shellWord(const std::string& word)
@@ -451,7 +454,7 @@ std::string endingOf(const Run& run)
 
 bool printable(std::string_view bytes)
 {
-    return escaped(bytes, true).find('\\') == std::string::npos || bytes.find('\\') != std::string_view::npos;
+    return escaped(bytes, Bytes::lines).find('\\') == std::string::npos || bytes.find('\\') != std::string_view::npos;
 }
 
 // Two texts that differ: whole when short, else from the first line or byte
@@ -482,13 +485,13 @@ std::string textDifference(std::string_view got, std::string_view expected)
         }
         return trimmed;
     }
-    constexpr size_t before = 8, after = 16;
+    constexpr size_t before = 6, after = 10;
     size_t from = first > before ? first - before : 0;
     auto near = [&](std::string_view bytes) {
         if (first >= bytes.size())
             return std::string("(the end)");
         auto shown = bytes.substr(from, first - from + after);
-        return std::string(from > 0 ? "..." : "") + quotedText(shown) + (from + shown.size() < bytes.size() ? "..." : "");
+        return std::string(from > 0 ? "..." : "") + quotedText(shown, Bytes::binary) + (from + shown.size() < bytes.size() ? "..." : "");
     };
     if (first == std::min(got.size(), expected.size()))
         return sizes + "; the first " + std::to_string(first) + " are the same, then " +
@@ -508,7 +511,11 @@ Finding fromObservation(const Observation& o)
                 o.origin.kind == Origin::Kind::none;
     if (o.equal)
         f.text = "expected anything but " + (text ? quotedText(o.got.substr(0, 100)) : o.got) + ", got that";
-    else if (text)
+    else if (text && o.got.size() <= 4096 && o.expected.size() <= 4096) {
+        // Paths in messages as the command shows them, unless that hid the difference.
+        std::string got = shortened(o.got), expected = shortened(o.expected);
+        f.text = got != expected ? textDifference(got, expected) : textDifference(o.got, o.expected);
+    } else if (text)
         f.text = textDifference(o.got, o.expected);
     else
         f.text = "expected " + o.expected + ", got " + o.got;
@@ -542,7 +549,7 @@ std::string currentRow()
                                                        &seen);
         ADD_FAILURE() << "";
     }
-    return seen.size() > 0 ? shortened(rowsOf(seen.GetTestPartResult(0).message()).first) : "";
+    return seen.size() > 0 ? escaped(shortened(rowsOf(seen.GetTestPartResult(0).message()).first)) : "";
 }
 
 bool sameFile(const char* a, const char* b)
@@ -570,6 +577,7 @@ Finding understand(const testing::TestPartResult& part)
     // An exception ends the case outside its checks: its message is the news.
     static const std::regex thrown("C\\+\\+ exception with description \"([^]*)\" thrown in (.*)\\.");
     auto [row, message] = rowsOf(part.message());
+    row = escaped(shortened(row));
     Finding f;
     if (const Observation* about = aboutWhat(part))
         f = fromObservation(*about);
@@ -584,7 +592,7 @@ Finding understand(const testing::TestPartResult& part)
         // A check of a value the kit did not give: the check's own words.
         std::string where = part.file_name() ? std::filesystem::path(part.file_name()).filename().string() : "";
         f.what = "the check at " + where + ":" + std::to_string(part.line_number());
-        f.text = escaped(shortened(message), true);
+        f.text = escaped(shortened(message), Bytes::lines);
     }
     f.row = row;
     f.aboutEnding = f.what == "exit status" || f.what == "the signal that ended it" ||
