@@ -5,6 +5,7 @@
 # the case when typed and differences told briefly; --json reads back.
 #
 # check_test.sh SOURCE_DIR BUILD_DIR
+# shellcheck disable=SC2016  # the patterns name $D as the report shows it
 set -uo pipefail
 check=$1/tests/check
 export CHECK_BUILD=$2
@@ -70,10 +71,19 @@ mkdir "$standIns/mine"
 ln -s "$1/tests/standins/erase" "$standIns/mine/erase"
 summary=$("$check" --summary "$standIns/mine")
 lines=$(printf '%s\n' "$summary" | wc -l) absent=$(printf '%s\n' "$summary" | grep -c $'\tabsent$')
-[ "$lines" -eq "$(wc -l <"$2/programs")" ] && [ "$absent" -eq $((lines - 1)) ] &&
-  printf '%s\n' "$summary" | grep -qx $'erase\t2\t2\t0' || fail "the directory's summary: $summary"
+if [ "$lines" -ne "$(wc -l <"$2/programs")" ] || [ "$absent" -ne $((lines - 1)) ] ||
+  ! printf '%s\n' "$summary" | grep -qx $'erase\t2\t2\t0'; then
+  fail "the directory's summary: $summary"
+fi
 present=$("$check" --json "$standIns/mine" | python3 -c '
 import json, sys
 print(*[p["program"] for p in json.load(sys.stdin) if p["present"]])')
 [ "$present" = erase ] || fail "the directory's JSON has present: $present"
+
+# --calls on a program that never touches its file says so, not zeros alone.
+printf '#!/bin/sh\necho hi\n' >"$standIns/idle"
+chmod 755 "$standIns/idle"
+out=$("$check" --calls seeksize "$standIns/idle")
+printf '%s\n' "$out" | grep -q '^  yours: *nowhere: it never touched its directory in this run, so none of its calls was counted' ||
+  fail "--calls on a program that touched nothing: $out"
 echo "tests/check judges erase as it should"
