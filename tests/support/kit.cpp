@@ -523,6 +523,14 @@ Result Process::finish(Millis deadline)
     return result;
 }
 
+bool rootFor(const char* why)
+{
+    if (geteuid() == 0)
+        return true;
+    report::rowSkipped(std::string("needs root: ") + why);
+    return false;
+}
+
 Result run(const Options& options)
 {
     Process process(options);

@@ -213,5 +213,10 @@ std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> words(std::string_view text);  // separated by blanks
 // A name no other test, running now or before, uses: stem-pid-counter.
 std::string uniqueName(std::string_view stem);
+// In a table of which only some rows need root (see SKIP_UNLESS_ROOT): false
+// when the tests run as anyone else, the row then told as skipped with the
+// reason, while the case's other rows still run:
+//   if (!ours && !kit::rootFor("an object of another user")) continue;
+bool rootFor(const char* why);
 
 }  // namespace kit

@@ -150,6 +150,7 @@ struct Case {
     std::set<std::string> started;  // programs
     std::vector<Finding> findings;
     std::string skipped;
+    std::vector<std::string> rowsSkipped;  // the reason of each row skipped
     // Since the last failure: what was compared, and what a message printed.
     std::vector<Observation> observations;
     std::set<const void*> shown;
@@ -646,6 +647,14 @@ std::string reportText(bool& calls)
     std::string text;
     if (!current.skipped.empty())
         text = current.skipped + "\n";
+    // Rows that skip for one reason are told once, with their number.
+    for (size_t i = 0; i < current.rowsSkipped.size();) {
+        size_t same = i;
+        while (same < current.rowsSkipped.size() && current.rowsSkipped[same] == current.rowsSkipped[i])
+            ++same;
+        text += std::to_string(same - i) + (same - i == 1 ? " row" : " rows") + " skipped: " + current.rowsSkipped[i] + "\n";
+        i = same;
+    }
     // A table whose rows all fail alike is told by its first few.
     constexpr int shownGroups = 3;
     int groupsShown = 0, groupsLeft = 0;
@@ -760,11 +769,13 @@ void writeRecord(const testing::TestInfo& info, const char* directory)
     for (const auto& [row, failed] : rowsSeen())
         rows += std::string(rows.empty() ? "" : ", ") + "{\"row\": " + jsonString(row) + ", \"status\": \"" +
                 (failed ? "failed" : status == "failed" ? "passed" : status) + "\"}";
+    for (const auto& why : current.rowsSkipped)
+        rows += std::string(rows.empty() ? "" : ", ") + "{\"row\": " + jsonString(why) + ", \"status\": \"skipped\"}";
     std::ofstream(std::string(directory) + "/" + file + ".json")
         << "{\"name\": " << jsonString(title) << ", \"test\": " << jsonString(id) << ", \"programs\": [" << programs
         << "], \"status\": \"" << status << "\", \"calls\": " << (calls ? "true" : "false")
         << ", \"reason\": " << jsonString(status == "skipped" ? current.skipped : "") << ", \"rows\": [" << rows
-        << "], \"report\": " << jsonString(status == "passed" ? "" : text) << "}\n";
+        << "], \"report\": " << jsonString(status == "passed" && current.rowsSkipped.empty() ? "" : text) << "}\n";
 }
 
 class Listener : public testing::EmptyTestEventListener {
@@ -844,6 +855,12 @@ void tempDir(const std::string& path, bool made)
         liveDirs.push_back(path);
     else
         std::erase(liveDirs, path);
+}
+
+void rowSkipped(const std::string& why)
+{
+    std::lock_guard lock(currentLock);
+    current.rowsSkipped.push_back(why);
 }
 
 int runStarted(const Options& options)

@@ -17,6 +17,8 @@ std::string programName(std::string_view path);
 std::vector<std::pair<std::string, std::string>> programPaths();
 // A temporary directory of the case made, or removed.
 void tempDir(const std::string& path, bool made);
+// A row of the case is skipped, for this reason.
+void rowSkipped(const std::string& why);
 // A run is about to start; the number stands for it in runEnded. Its
 // programs must be among the case's labels.
 int runStarted(const Options& options);
