@@ -204,11 +204,12 @@ size_t utf8Length(std::string_view bytes, size_t at)
 
 // Bytes the program made (its output, its file names), safe on a terminal:
 // control bytes and what is no UTF-8 (any byte past ASCII, for `binary`
-// data) as C escapes, line feeds kept if `lines`.
-enum class Bytes { text, lines, binary };
+// data) as C escapes. A `message` (GoogleTest's, escaped already) keeps its
+// line feeds and backslashes.
+enum class Bytes { text, message, binary };
 std::string escaped(std::string_view bytes, Bytes kind = Bytes::text)
 {
-    bool lines = kind == Bytes::lines;
+    bool lines = kind == Bytes::message;
     std::string out;
     for (size_t i = 0; i < bytes.size(); ++i) {
         auto c = static_cast<unsigned char>(bytes[i]);
@@ -219,7 +220,7 @@ std::string escaped(std::string_view bytes, Bytes kind = Bytes::text)
         else if (c == '\t')
             out += "\\t";
         else if (c == '\\')
-            out += "\\\\";
+            out += lines ? "\\" : "\\\\";
         else if (c >= 32 && c < 127)
             out += static_cast<char>(c);
         else if (size_t n = c >= 0x80 && kind != Bytes::binary ? utf8Length(bytes, i) : 0; n > 0) {
@@ -440,7 +441,14 @@ std::string whatOf(const Origin& origin)
     return "a value the case took from the run";
 }
 
-// How a run ended, if not by exit: "killed by SIGSEGV".
+// A signal by its name: "SIGSEGV"; "none" for 0.
+std::string signalName(int sig)
+{
+    const char* name = sig > 0 ? sigabbrev_np(sig) : nullptr;
+    return sig == 0 ? "none" : name ? "SIG" + std::string(name) : "signal " + std::to_string(sig);
+}
+
+// How a run ended, if not by exit: "was killed by SIGSEGV".
 std::string endingOf(const Run& run)
 {
     // Read as plain values: the report's own readings are no checks.
@@ -448,14 +456,24 @@ std::string endingOf(const Run& run)
         return "";
     if (run.result->timedOut.value())
         return "did not end within " + std::to_string(run.deadline.count() / 1000) + " s, and was killed";
-    int sig = static_cast<int>(run.result->signal);
-    const char* name = sigabbrev_np(sig);
-    return "killed by " + (name ? "SIG" + std::string(name) : "signal " + std::to_string(sig));
+    return "was killed by " + signalName(static_cast<int>(run.result->signal));
 }
 
+// Whether the bytes are text: printable, line feeds and tabs, or UTF-8.
 bool printable(std::string_view bytes)
 {
-    return escaped(bytes, Bytes::lines).find('\\') == std::string::npos || bytes.find('\\') != std::string_view::npos;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x80) {
+            size_t n = utf8Length(bytes, i);
+            if (n == 0)
+                return false;
+            i += n - 1;
+        } else if ((c < 32 && c != '\n' && c != '\t') || c == 127) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Two texts that differ: whole when short, else from the first line or byte
@@ -510,7 +528,11 @@ Finding fromObservation(const Observation& o)
     bool text = o.origin.kind == Origin::Kind::output || o.origin.kind == Origin::Kind::errors ||
                 o.origin.kind == Origin::Kind::line || o.origin.kind == Origin::Kind::contents ||
                 o.origin.kind == Origin::Kind::none;
-    if (o.equal)
+    auto signal = [](const std::string& number) { return signalName(static_cast<int>(std::stoll(number))); };
+    if (o.origin.kind == Origin::Kind::signal)
+        f.text = o.equal ? "expected anything but " + signal(o.got) + ", got that"
+                         : "expected " + signal(o.expected) + ", got " + signal(o.got);
+    else if (o.equal)
         f.text = "expected anything but " + (text ? quotedText(o.got.substr(0, 100)) : o.got) + ", got that";
     else if (text && o.got.size() <= 4096 && o.expected.size() <= 4096) {
         // Paths in messages as the command shows them, unless that hid the difference.
@@ -593,7 +615,7 @@ Finding understand(const testing::TestPartResult& part)
         // A check of a value the kit did not give: the check's own words.
         std::string where = part.file_name() ? std::filesystem::path(part.file_name()).filename().string() : "";
         f.what = "the check at " + where + ":" + std::to_string(part.line_number());
-        f.text = escaped(shortened(message), Bytes::lines);
+        f.text = escaped(shortened(message), Bytes::message);
     }
     f.row = row;
     f.aboutEnding = f.what == "exit status" || f.what == "the signal that ended it" ||
@@ -605,9 +627,11 @@ Finding understand(const testing::TestPartResult& part)
                 f.run = i;
                 break;
             }
-    if (f.run >= 0 && f.aboutEnding && current.runs[f.run].result) {
-        if (auto ending = endingOf(current.runs[f.run]); !ending.empty())
-            f.text += " (it " + ending + ")";
+    // A run that did not exit has no status: what happened instead is the news.
+    if (const Observation* about = aboutWhat(part); about && f.aboutEnding && f.run >= 0 && !about->equal) {
+        auto ending = endingOf(current.runs[f.run]);
+        if (!ending.empty() && about->origin.kind == Origin::Kind::status)
+            f.text = "expected " + about->expected + ", but it " + ending;
     }
     if (f.what.starts_with("on disk") && f.run >= 0)
         f.after = listing(current.runs[f.run].options);
