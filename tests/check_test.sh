@@ -34,27 +34,37 @@ for args in "nosuch $2/bin/erase" "erase $plainFile" "erase" "--calls $2/bin"; d
   [ $? -eq 2 ] || fail "tests/check $args is no usage error"
 done
 
-# A closed standard output quietly replaced by /dev/null: the command shown
-# closes it as the case did, so that typing it fails the same way.
-cp "$2/bin/seeksize" "$standIns/worked-seeksize"
-printf '#!/bin/sh\n[ -e /proc/$$/fd/1 ] || exec >/dev/null\nexec %s/worked-seeksize "$@"\n' "$standIns" >"$standIns/seeksize"
-chmod 755 "$standIns/seeksize"
-out=$("$check" seeksize "$standIns/seeksize")
-printf '%s\n' "$out" | grep -q '^ *\$ seeksize \$D/a.txt <&- >&-$' || fail "no closed descriptor in the command: $out"
+# Reports, one stand-in a row of three lines: the program, what the
+# stand-in's script does (WORKED runs a copy of the worked program), and a
+# line its report must hold (a grep pattern).
+cp "$2/bin/seeksize" "$2/bin/relocate" "$2/bin/erase" "$standIns"
+while read -r program && read -r script && read -r wanted; do
+  printf '#!/bin/sh\n%s\n' "${script//WORKED/$standIns/$program}" >"$standIns/wrong-$program"
+  chmod 755 "$standIns/wrong-$program"
+  out=$("$check" "$program" "$standIns/wrong-$program")
+  printf '%s\n' "$out" | grep -q -- "$wanted" || fail "$program's report has no line $wanted: $out"
+  # Bytes the program made reach the terminal escaped.
+  [ "$(printf '%s' "$out" | tr -d '\n\t' | tr -d '[:print:]' | wc -c)" -eq 0 ] || fail "raw control bytes in: $out"
+  # One wrong byte of a megabyte is told in a few lines.
+  [ "$program" != relocate ] || [ "${#out}" -lt 2000 ] || fail "a report of ${#out} bytes: $out"
+  read -r _ || true
+done <<'EOF'
+seeksize
+[ -e /proc/$$/fd/1 ] || exec >/dev/null; exec WORKED "$@"
+^ *\$ seeksize \$D/a.txt <&- >&-$
 
-# A file of 1 MiB and 3 bytes, one byte of it wrong: the report names the
-# file, says the offset, and shows a few bytes, not the megabyte.
-cp "$2/bin/relocate" "$standIns/worked-relocate"
-cat >"$standIns/relocate" <<EOF
-#!/bin/sh
-$standIns/worked-relocate "\$@" || exit
-[ "\$(stat -c %s "\$2")" -lt 1048576 ] || printf X | dd of="\$2" bs=1 seek=1000 conv=notrunc status=none
+relocate
+WORKED "$@" && { [ "$(stat -c %s "$2")" -lt 1048576 ] || printf X | dd of="$2" bs=1 seek=1000 conv=notrunc status=none; }
+the contents of \$D[0-9]*/f.md: 1048579 bytes expected, 1048579 got; they differ at offset 1000 
+
+erase
+kill -SEGV $$
+exit status: expected 1, but it was killed by SIGSEGV$
+
+erase
+: >"$(printf '\033[2J\033[32mforged')"
+left on disk: .*\\033\[2J\\033\[32mforged
 EOF
-chmod 755 "$standIns/relocate"
-out=$("$check" relocate "$standIns/relocate")
-printf '%s\n' "$out" | grep -q 'the contents of \$D[0-9]*/f.md: 1048579 bytes expected, 1048579 got; they differ at offset 1000 ' ||
-  fail "no offset 1000 in: $out"
-[ "${#out}" -lt 2000 ] || fail "a report of ${#out} bytes for one byte"
 
 # --json: an array of one object per program, one entry per case.
 json=$("$check" --json erase "$1/tests/standins/erase")
@@ -66,19 +76,24 @@ statuses = sorted(c["status"] for c in p["cases"])
 print(p["program"], p["passed"], p["failed"], p["skipped"], *statuses, sum(bool(c["report"]) for c in p["cases"]))')
 [ "$counts" = "erase 2 2 0 failed failed passed passed 2" ] || fail "--json counts: $counts"
 
-# Over a directory, --summary and --json list every program, the absent too.
+# Over a directory: every failing program detailed in the course's order,
+# the first to work on named first; --summary and --json list every
+# program, the absent too.
 mkdir "$standIns/mine"
 ln -s "$1/tests/standins/erase" "$standIns/mine/erase"
+ln -s "$standIns/wrong-seeksize" "$standIns/mine/seeksize"
+headings=$("$check" "$standIns/mine" | grep -E '^(Work on next|====)' | tr '\n' /)
+[ "$headings" = "Work on next: seeksize/==== seeksize ====/==== erase ====/" ] || fail "the directory's report: $headings"
 summary=$("$check" --summary "$standIns/mine")
 lines=$(printf '%s\n' "$summary" | wc -l) absent=$(printf '%s\n' "$summary" | grep -c $'\tabsent$')
-if [ "$lines" -ne "$(wc -l <"$2/programs")" ] || [ "$absent" -ne $((lines - 1)) ] ||
+if [ "$lines" -ne "$(wc -l <"$2/programs")" ] || [ "$absent" -ne $((lines - 2)) ] ||
   ! printf '%s\n' "$summary" | grep -qx $'erase\t2\t2\t0'; then
   fail "the directory's summary: $summary"
 fi
 present=$("$check" --json "$standIns/mine" | python3 -c '
 import json, sys
 print(*[p["program"] for p in json.load(sys.stdin) if p["present"]])')
-[ "$present" = erase ] || fail "the directory's JSON has present: $present"
+[ "$present" = "seeksize erase" ] || fail "the directory's JSON has present: $present"
 
 # --calls on a program that never touches its file says so, not zeros alone.
 printf '#!/bin/sh\necho hi\n' >"$standIns/idle"

@@ -70,6 +70,24 @@ TEST(Kit, StartFailureNamesTheStep)
     }
 }
 
+// What the kit gives (a run's fields, a file's contents, mode and presence)
+// knows what it is for the report, and to a test is the plain value.
+TEST(Kit, ObservedValuesActAsThePlainOnes)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "f", "x", 0640);
+    auto r = kit::run({.argv = {"sh", "-c", "printf 'a\\nb'; exit 3"}});
+    std::string plain = r.out;
+    const bool checks[] = {
+        r.out == "a\nb", r.out == plain, plain == r.out, r.out != "a", r.out + "!" == "a\nb!",
+        kit::lines(r.out).size() == 2, r.status == 3, r.status == 3u, 3 == r.status, r.status != 0, r.status > 2,
+        r.signal == 0, !r.timedOut, kit::exists(dir / "f"), !kit::exists(dir / "g"), kit::modeOf(dir / "f") == 0640,
+        (kit::modeOf(dir / "f") & 0040) != 0, (true ? kit::readFile(dir / "f") : "") == "x",
+    };
+    for (size_t i = 0; i < std::size(checks); ++i)
+        EXPECT_TRUE(checks[i]) << "check " << i;
+}
+
 TEST(Kit, EnvironmentEntriesReplaceAddAndRemove)
 {
     auto r = kit::run({.argv = {"sh", "-c", "echo \"${HOME-none} $KIT_A ${PATH:+path}\""},
