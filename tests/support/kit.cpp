@@ -231,9 +231,9 @@ std::string makeTempDir(std::string_view parent, std::string_view stem)
 }
 
 // What a test asked of the file at `path`, and where it asked.
-Origin onDisk(Origin::Kind kind, const std::string& path, const std::source_location& asked)
+Origin onDisk(Origin::Kind kind, const std::string& path, const Asked& asked)
 {
-    return {.kind = kind, .path = path, .file = asked.file_name(), .line = asked.line()};
+    return {.kind = kind, .path = path, .file = asked.file, .line = asked.line};
 }
 
 // What the child tells its parent when it cannot start the program.
@@ -684,7 +684,7 @@ void makeDir(const std::string& path, mode_t mode)
         fail("chmod " + path);
 }
 
-Text readFile(const std::string& path, std::source_location asked)
+Text readFile(const std::string& path, Asked asked)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1)
@@ -700,13 +700,13 @@ Text readFile(const std::string& path, std::source_location asked)
     return Text(std::move(bytes), onDisk(Origin::Kind::contents, path, asked));
 }
 
-Truth exists(const std::string& path, std::source_location asked)
+Truth exists(const std::string& path, Asked asked)
 {
     struct stat st;
     return Truth(lstat(path.c_str(), &st) == 0, onDisk(Origin::Kind::presence, path, asked));
 }
 
-Mode modeOf(const std::string& path, std::source_location asked)
+Mode modeOf(const std::string& path, Asked asked)
 {
     struct stat st;
     if (lstat(path.c_str(), &st) == -1)

@@ -200,9 +200,9 @@ void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 06
 void makeDir(const std::string& path, mode_t mode = 0755);
 // What a file holds, whether it is there (as lstat sees it), and its
 // permission bits, set-id and sticky; each names the file to the report.
-Text readFile(const std::string& path, std::source_location asked = std::source_location::current());
-Truth exists(const std::string& path, std::source_location asked = std::source_location::current());
-Mode modeOf(const std::string& path, std::source_location asked = std::source_location::current());
+Text readFile(const std::string& path, Asked asked = {});
+Truth exists(const std::string& path, Asked asked = {});
+Mode modeOf(const std::string& path, Asked asked = {});
 std::string errorText(int errnum);           // strerror's text
 // The line perror prints for `message` when errno is `errnum`, line feed included.
 std::string perrorLine(std::string_view message, int errnum);

@@ -8,12 +8,23 @@
 
 #include <concepts>
 #include <iosfwd>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace kit {
+
+// Where a test asked for a value: as a default argument, the file and line
+// of the call (the builtins that std::source_location is made of, which
+// Clang's library support lacks before version 15).
+struct Asked {
+    Asked(const char* callerFile = __builtin_FILE(), unsigned callerLine = __builtin_LINE())
+        : file(callerFile), line(callerLine)
+    {
+    }
+    const char* file;
+    unsigned line;
+};
 
 // What an observed value is: an output of a run of the case, or a file.
 struct Origin {
