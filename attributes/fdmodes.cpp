@@ -1,5 +1,6 @@
 // fdmodes: a descriptor's access mode, read with fcntl, decides a write; F_SETFL cannot change it.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,8 +26,17 @@ static void keepOutputDescriptors()
         // F_GETFD fails only where no descriptor is open.
         if (fcntl(fd, F_GETFD) != -1)
             continue;
-        if (open("/dev/null", O_RDONLY) != fd)
+        // Neither waits, were a FIFO put in its place, nor makes a terminal
+        // ours; only the null device itself may stand in.
+        if (open("/dev/null", O_RDONLY | O_NONBLOCK | O_NOCTTY) != fd)
             die("....");
+        struct stat opened;
+        if (fstat(fd, &opened) == -1)
+            die("....");
+        if (!S_ISCHR(opened.st_mode)) {
+            errno = ENODEV;
+            die("....");
+        }
     }
 }
 

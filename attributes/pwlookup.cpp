@@ -1,6 +1,7 @@
 // pwlookup: one account of the password database, looked up by login name with getpwnam.
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -19,17 +20,26 @@ static_assert(std::is_same_v<uid_t, unsigned int> && std::is_same_v<gid_t, unsig
     exit(1);
 }
 
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
+// A standard descriptor left closed would be the next one opened: here
+// whatever the password database opens (a file, a socket to a lookup service),
+// and the account's lines or a message would go there. /dev/null takes its
+// place, opened the other way (write-only for input, read-only for output), so
+// that it fails as the closed one did.
 static void keepStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         // F_GETFD fails only where no descriptor is open.
         if (fcntl(fd, F_GETFD) != -1)
             continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+        // Neither waits, were a FIFO put in its place, nor makes a terminal
+        // ours; only the null device itself may stand in.
+        int flags = (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOCTTY;
+        if (open("/dev/null", flags) != fd)
+            die("...");
+        struct stat opened;
+        if (fstat(fd, &opened) == -1)
+            die("...");
+        if (!S_ISCHR(opened.st_mode))
             die("...");
     }
 }

@@ -1,5 +1,6 @@
 // seeksize: a file's size as the offset that a seek to its end returns, read and write open.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,17 +14,25 @@
     exit(1);
 }
 
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
+// A standard descriptor left closed would be the next one opened: here the
+// file, open for reading and writing, and the size line or a message would be
+// written into it. /dev/null takes its place, opened the other way (write-only
+// for input, read-only for output), so that it fails as the closed one did.
 static void keepStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         // F_GETFD fails only where no descriptor is open.
         if (fcntl(fd, F_GETFD) != -1)
             continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+        // Neither waits, were a FIFO put in its place, nor makes a terminal
+        // ours; only the null device itself may stand in.
+        int flags = (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOCTTY;
+        if (open("/dev/null", flags) != fd)
+            die("...");
+        struct stat opened;
+        if (fstat(fd, &opened) == -1)
+            die("...");
+        if (!S_ISCHR(opened.st_mode))
             die("...");
     }
 }

@@ -1,5 +1,4 @@
 // findrecent2: the files of a tree modified in the last seven days, judged by a day count cut to 32 bits.
-#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,21 +18,6 @@ static time_t now;
 {
     perror(message);
     exit(1);
-}
-
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
-static void keepStandardDescriptors()
-{
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
-        // F_GETFD fails only where no descriptor is open.
-        if (fcntl(fd, F_GETFD) != -1)
-            continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
-            die("...");
-    }
 }
 
 // The whole days from `then` to `later`, negative when `then` comes after it.
@@ -72,7 +56,6 @@ static int processFile(const char* fpath, const struct stat* sb, int typeflag, s
 
 int main(int argc, char* argv[])
 {
-    keepStandardDescriptors();
     if (argc != 2)
         die("...");
 

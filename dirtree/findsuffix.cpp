@@ -1,5 +1,4 @@
 // findsuffix: the files of a tree whose name ends in a given suffix, found with nftw.
-#include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,21 +16,6 @@ static const char* ext;
 {
     perror(message);
     exit(1);
-}
-
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
-static void keepStandardDescriptors()
-{
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
-        // F_GETFD fails only where no descriptor is open.
-        if (fcntl(fd, F_GETFD) != -1)
-            continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
-            die("...");
-    }
 }
 
 // Prints the entry's own name when it is a file whose text after the last
@@ -58,7 +42,6 @@ static int processFile(const char* fpath, const struct stat*, int typeflag, stru
 
 int main(int argc, char* argv[])
 {
-    keepStandardDescriptors();
     if (argc != 3)
         die("...");
 

@@ -16,19 +16,11 @@
     exit(1);
 }
 
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
-static void keepStandardDescriptors()
+// A directory that a check expects is not at its name any more.
+[[noreturn]] static void gone(const char* message)
 {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
-        // F_GETFD fails only where no descriptor is open.
-        if (fcntl(fd, F_GETFD) != -1)
-            continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
-            die("...");
-    }
+    errno = ENOENT;
+    die(message);
 }
 
 // Adds the size of `path` (relative to the working directory) and of
@@ -44,21 +36,34 @@ static void treeweight(const char* path, int64_t& total, const struct stat* from
     if ((st.st_mode & S_IFMT) != S_IFDIR)
         return;
 
-    DIR* dir = opendir(path);
+    // Opened once, not following a symbolic link, and listed and entered
+    // through that descriptor: the name is not looked up again.
+    int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd == -1 && (errno == ELOOP || errno == ENOTDIR))
+        gone("opendir");  // the name became a symbolic link or no directory
+    if (fd == -1)
+        die("opendir");
+    struct stat here;
+    if (fstat(fd, &here) == -1)
+        die("opendir");
+    // Compared with the directory lstat found at `path`: another one swapped
+    // in since would be listed in its place.
+    if (here.st_dev != st.st_dev || here.st_ino != st.st_ino)
+        gone("opendir");
+    DIR* dir = fdopendir(fd);
     if (dir == nullptr)
         die("opendir");
-    if (chdir(path) == -1)
+    if (fchdir(fd) == -1)
         die("chdir");
-    // The start is left for the parent its ".." names as the walk goes in:
-    // "a" for a start "a/b", not the working directory.
-    struct stat above, here;
+    // For the start, the directory to be back in is the parent its ".."
+    // names as the walk goes in: "a" for a start "a/b", not the working
+    // directory.
+    struct stat above;
     if (from == nullptr) {
         if (stat("..", &above) == -1)
             die("chdir");
         from = &above;
     }
-    if (stat(".", &here) == -1)
-        die("chdir");
     char* dirPath = realpath(".", nullptr);
     if (dirPath == nullptr)
         die("...");
@@ -91,21 +96,19 @@ static void treeweight(const char* path, int64_t& total, const struct stat* from
 
     if (chdir("..") == -1)
         die("chdir");
-    // A directory moved elsewhere during the walk has another "..", and the
-    // walk would go on outside its tree: the way back is gone.
+    // Compared with `from`, the directory that lists this one: a directory
+    // moved elsewhere during the walk has another "..", and the walk would
+    // go on outside its tree.
     if (stat(".", &st) == -1)
         die("chdir");
-    if (st.st_dev != from->st_dev || st.st_ino != from->st_ino) {
-        errno = ENOENT;
-        die("chdir");
-    }
+    if (st.st_dev != from->st_dev || st.st_ino != from->st_ino)
+        gone("chdir");
     if (closedir(dir) == -1)
         die("closedir");
 }
 
 int main(int argc, char* argv[])
 {
-    keepStandardDescriptors();
     if (argc != 2)
         die("argumenti");
 

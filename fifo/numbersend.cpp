@@ -20,27 +20,43 @@ static_assert(sizeof(int) == 4);
     exit(1);
 }
 
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
+// A standard descriptor left closed would be the next one opened: here the
+// FIFO's write end, and a number line, a prompt or a message would reach the
+// reader as records. /dev/null takes its place, opened the other way
+// (write-only for input, read-only for output), so that it fails as the closed
+// one did.
 static void keepStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         // F_GETFD fails only where no descriptor is open.
         if (fcntl(fd, F_GETFD) != -1)
             continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+        // Neither waits, were a FIFO put in its place, nor makes a terminal
+        // ours; only the null device itself may stand in.
+        int flags = (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOCTTY;
+        if (open("/dev/null", flags) != fd)
             die("...");
+        struct stat opened;
+        if (fstat(fd, &opened) == -1)
+            die("...");
+        if (!S_ISCHR(opened.st_mode)) {
+            errno = ENODEV;
+            die("...");
+        }
     }
 }
 
-// Ends with EEXIST unless `st` describes a FIFO: whatever else has the name
-// is not ours to write into or remove.
-static void requireFifo(const struct stat& st)
+// Ends with EEXIST unless `st` describes a FIFO, and with EACCES unless it is
+// the caller's own: whatever else has the name is not ours to write into or
+// remove, and another user's FIFO leads to that user's reader.
+static void requireOwnFifo(const struct stat& st)
 {
     if (!S_ISFIFO(st.st_mode)) {
         errno = EEXIST;
+        die("....");
+    }
+    if (st.st_uid != geteuid()) {
+        errno = EACCES;
         die("....");
     }
 }
@@ -55,14 +71,14 @@ int main(int argc, char* argv[])
     // With a valid mode and no buffer of ours, setvbuf cannot fail.
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    // A FIFO left by an earlier run is reused; nothing else is opened.
+    // A FIFO of our own left by an earlier run is reused; nothing else is opened.
     if (mkfifo(argv[1], 0660) == -1) {
         if (errno != EEXIST)
             die("....");
         struct stat found;
         if (stat(argv[1], &found) == -1)
             die("....");
-        requireFifo(found);
+        requireOwnFifo(found);
     }
 
     // Waits here until a reader opens the FIFO. No O_TRUNC: it does nothing
@@ -74,7 +90,7 @@ int main(int argc, char* argv[])
     struct stat opened;
     if (fstat(fifo, &opened) == -1)
         die("...");
-    requireFifo(opened);
+    requireOwnFifo(opened);
 
     // A write after the reader has gone fails with EPIPE instead of ending
     // the process without a word.
@@ -109,19 +125,17 @@ int main(int argc, char* argv[])
             break;
     }
 
-    close(fifo);
     // The session may have lasted hours: the name goes only while it still
     // names the FIFO that was opened, never a file that took it since (nor a
-    // symbolic link under it).
+    // symbolic link under it). Compared while the FIFO is open, its inode
+    // cannot have been handed to such a file yet.
     struct stat named;
-    if (lstat(argv[1], &named) == -1) {
-        if (errno != ENOENT)
-            die("...");
-        return 0;  // gone already
-    }
-    if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
-        return 0;
-    if (unlink(argv[1]) == -1)
+    bool gone = lstat(argv[1], &named) == -1;
+    if (gone && errno != ENOENT)
+        die("...");
+    bool stillOurs = !gone && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+    close(fifo);
+    if (stillOurs && unlink(argv[1]) == -1)
         die("...");
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,10 @@ constexpr unsigned short port = 8080;
 // Some platforms refuse a stack this small (aarch64 wants 128 KiB): the
 // platform's minimum wins there.
 constexpr size_t smallStackSize = 64 * 1024;
+// With none of our threads counted, a refused thread is tried again every
+// millisecond for up to a second.
+constexpr int createTries = 1000;
+constexpr timespec createPause = {0, 1000 * 1000};
 
 // Written by the SIGTERM handler on whichever thread the signal lands, read by the loop.
 static std::atomic<int> run = 1;
@@ -43,18 +48,28 @@ static std::atomic<int> live = 0;
     die(message);
 }
 
-// A standard descriptor left closed would be the next one opened, and what is
-// printed or read through it would reach that file: /dev/null takes its
-// place, opened the other way (write-only for input, read-only for output),
-// so that it fails as the closed one did.
+// A standard descriptor left closed would be the next one opened: here the
+// listening socket or a connection, and a failed write's message would be sent
+// to a client. /dev/null takes its place, opened the other way (write-only for
+// input, read-only for output), so that it fails as the closed one did.
 static void keepStandardDescriptors()
 {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         // F_GETFD fails only where no descriptor is open.
         if (fcntl(fd, F_GETFD) != -1)
             continue;
-        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd)
+        // Neither waits, were a FIFO put in its place, nor makes a terminal
+        // ours; only the null device itself may stand in.
+        int flags = (fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_NOCTTY;
+        if (open("/dev/null", flags) != fd)
             die("....");
+        struct stat opened;
+        if (fstat(fd, &opened) == -1)
+            die("....");
+        if (!S_ISCHR(opened.st_mode)) {
+            errno = ENODEV;
+            die("....");
+        }
     }
 }
 
@@ -163,18 +178,27 @@ int main()
             die("arg malloc");
         *cell = connFd;
 
-        // The system may refuse one more thread (a limit on processes, a
-        // stack it cannot map) for a while: the connection then waits until
-        // one of ours has ended and tries again. With none of ours running
-        // there is nothing to wait for: only that connection is lost.
+        // The system may refuse one more thread for a while (a limit on
+        // processes, a stack it cannot map): the connection then waits until
+        // one of ours has ended and tries again. A thread that has lowered
+        // the count holds its place until it has really exited, so with none
+        // counted the call is retried for a bounded short while, not joined
+        // (the threads detach themselves), and only then is that one
+        // connection lost.
         ++live;
         pthread_t thread;
-        for (;;) {
+        for (int triesLeft = createTries;;) {
             int seen = live;  // this connection and the threads still running
             error = pthread_create(&thread, &threadAttributes, threadFunc, cell);
-            if (error != EAGAIN || seen == 1)
+            if (error != EAGAIN)
                 break;
-            live.wait(seen);
+            if (seen > 1) {
+                live.wait(seen);
+                continue;
+            }
+            if (--triesLeft == 0)
+                break;
+            nanosleep(&createPause, nullptr);  // a signal only cuts the pause short
         }
         if (error == EAGAIN) {
             errno = error;

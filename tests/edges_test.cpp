@@ -225,8 +225,8 @@ struct Attack {
 
 void PrintTo(const Attack& attack, std::ostream* os) { *os << attack.name; }
 
-// What the client sends a peer that answers every read with "hi\n".
-std::string clientSends(const std::string& input, std::vector<int> closed, const std::string& err)
+// What the client, run with `io`, sends a peer that answers every read with "hi\n".
+std::string clientSends(kit::Options io, const std::string& err)
 {
     std::string received;
     {
@@ -236,10 +236,24 @@ std::string clientSends(const std::string& input, std::vector<int> closed, const
             while ((got = read(fd, buf, sizeof buf)) > 0 && write(fd, "hi\n", 3) == 3)
                 received.append(buf, got);
         });
-        kit::expectFailure(kit::run({.argv = {CLIENT, "127.0.0.1", peer.port()}, .input = input, .closed = closed}),
-                           err);
+        io.argv = {CLIENT, "127.0.0.1", peer.port()};
+        kit::expectFailure(kit::run(io), err);
     }
     return received;
+}
+
+// What numberrecv prints of what numbersend, run with `io` on the scene's
+// FIFO, sends before it fails with `err`.
+std::string numbersSent(Scene& s, kit::Options io, const std::string& err)
+{
+    kit::Process receiver({.argv = {NUMBERRECV, s.fifo}});
+    io.argv = {NUMBERSEND, s.fifo};
+    auto sent = kit::run(io);
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_EQ(sent.err, err);
+    auto received = receiver.finish();
+    EXPECT_EQ(received.status, 0);
+    return received.out;
 }
 
 // What the server on port 8080 of this namespace sends, once it listens.
@@ -268,11 +282,12 @@ std::string serverSends()
 }
 
 // The destination is another name of the source: the mover refuses it with
-// both open, the destination where standard error was.
+// both open. With all three closed, the source's folder, the source and the
+// destination would take their numbers, the destination standard error's.
 void moveOntoItself(Scene& s, std::vector<std::string> argv, const std::string& otherName)
 {
     ASSERT_EQ(link(s.file.c_str(), otherName.c_str()), 0);
-    kit::expectFailure(kit::run({.argv = argv, .closed = {0, 2}}), "");
+    kit::expectFailure(kit::run({.argv = argv, .closed = {0, 1, 2}}), "");
     EXPECT_EQ(kit::readFile(s.file), "abc");
 }
 
@@ -291,19 +306,19 @@ void objectOpenToOthers(Scene& s, const char* program)
 
 const std::vector<Attack> closedDescriptors = {
     // Standard output closed: no number goes out whose line was lost.
+    // Standard error closed: the message of a failed read does not follow
+    // the first number as records.
     {"numbersend", [](Scene& s) {
          ASSERT_EQ(mkfifo(s.fifo.c_str(), 0600), 0);
-         kit::Process receiver({.argv = {NUMBERRECV, s.fifo}});
-         kit::expectFailure(kit::run({.argv = {NUMBERSEND, s.fifo}, .input = "yes\nno\n", .closed = {1}}),
-                            kit::perrorLine("....", EBADF));
-         auto received = receiver.finish();
-         EXPECT_EQ(received.out, "");
-         EXPECT_EQ(received.status, 0);
+         EXPECT_EQ(numbersSent(s, {.input = "yes\nno\n", .closed = {1}}, kit::perrorLine("....", EBADF)), "");
+         EXPECT_EQ(kit::lines(numbersSent(s, {.inputPath = "/", .closed = {2}}, "")).size(), 1u);
      }},
-    // The reply is not sent back, nor the peer's line read as input.
+    // The reply is not sent back, nor the peer's line read as input, nor a
+    // message sent to the peer.
     {"client", [](Scene&) {
-         EXPECT_EQ(clientSends("x\ny\n", {1}, kit::perrorLine("....", EBADF)), "x\n");
-         EXPECT_EQ(clientSends("x\n", {0}, kit::perrorLine("....", EBADF)), "");
+         EXPECT_EQ(clientSends({.input = "x\ny\n", .closed = {1}}, kit::perrorLine("....", EBADF)), "x\n");
+         EXPECT_EQ(clientSends({.input = "x\n", .closed = {0}}, kit::perrorLine("....", EBADF)), "");
+         EXPECT_EQ(clientSends({.inputPath = "/", .closed = {2}}, ""), "");
      }},
     // The first connection would take descriptor 2; its failed write's
     // complaint must not reach it.
@@ -353,46 +368,96 @@ TEST_P(ClosedDescriptor, IsNeverTheProgramsOwnFile)
     GetParam().run(scene);
 }
 
-// Without /dev/null to hold a closed descriptor the program ends at once,
-// before it makes or opens anything.
-const std::string noRoom = kit::errorText(ENFILE);
-
-const std::vector<Case> noNullDevice = {
-    {"treeweight1", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT1, s.dir.path()}); }},
-    {"treeweight", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {TREEWEIGHT, s.dir.path()}); }},
-    {"findsuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDSUFFIX, s.dir.path(), "txt"}); }},
-    {"findrecent", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT, s.dir.path()}); }},
-    {"findrecent2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {FINDRECENT2, s.dir.path()}); }},
-    {"relocate", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE, s.file, s.dir / "b"}); }},
-    {"relocate2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RELOCATE2, s.file, s.dir / "b"}); }},
-    {"resuffix", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {RESUFFIX, s.file, "md"}); }},
-    {"seeksize", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE, s.file}); }},
-    {"seeksize2", "...", [](Scene& s, auto io) { return plain(io, {SEEKSIZE2, s.file}); }},
-    {"fdmodes", "....: " + noRoom, [](Scene& s, auto io) { io.cwd = s.dir.path(); return plain(io, {FDMODES}); }},
-    {"pwlookup", "...", [](Scene&, auto io) { return plain(io, {PWLOOKUP, "root"}); }},
-    {"charcount", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT, s.file}); }},
-    {"charcount2", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {CHARCOUNT2, s.file}); }},
-    {"shmtalk", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK, s.shm}); }},
-    {"shmtalk2", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMTALK2, s.shm}); }},
-    {"shmlisten", "....: " + noRoom, [](Scene& s, auto io) { return plain(io, {SHMLISTEN, s.shm}); }},
-    {"numbersend", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERSEND, s.fifo}); }},
-    {"numberrecv", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {NUMBERRECV, s.fifo}); }},
-    {"endprobe", "...: " + noRoom, [](Scene& s, auto io) { return plain(io, {ENDPROBE, "-r", s.file}); }},
-    {"client", "....: " + noRoom, [](Scene&, auto io) { return plain(io, {CLIENT, "127.0.0.1", "9"}); }},
+// The programs that keep a closed standard descriptor for /dev/null, each
+// with a command line that would succeed and the message it ends with when
+// /dev/null cannot take that place (printed by perror, or alone).
+struct Guarded {
+    const char* name;
+    std::function<std::vector<std::string>(Scene&)> argv;
+    std::string message;
+    bool withErrorText = true;
+    bool fillsInput = true;  // fdmodes looks at standard input as it came
+    // The line it ends with, for `error`.
+    std::string line(int error) const { return withErrorText ? kit::perrorLine(message, error) : message + "\n"; }
 };
 
-class NoNullDevice : public testing::TestWithParam<Case> {};
-INSTANTIATE_TEST_SUITE_P(Edges, NoNullDevice, testing::ValuesIn(noNullDevice), nameOfCase);
+void PrintTo(const Guarded& guarded, std::ostream* os) { *os << guarded.name; }
 
-TEST_P(NoNullDevice, EndsBeforeAnythingIsMade)
+const std::vector<Guarded> guarded = {
+    {"relocate", [](Scene& s) { return std::vector<std::string>{RELOCATE, s.file, s.dir / "b"}; }, "..."},
+    {"relocate2", [](Scene& s) { return std::vector<std::string>{RELOCATE2, s.file, s.dir / "b"}; }, "..."},
+    {"resuffix", [](Scene& s) { return std::vector<std::string>{RESUFFIX, s.file, "md"}; }, "..."},
+    {"seeksize", [](Scene& s) { return std::vector<std::string>{SEEKSIZE, s.file}; }, "...", false},
+    {"fdmodes", [](Scene&) { return std::vector<std::string>{FDMODES}; }, "....", true, false},
+    {"pwlookup", [](Scene&) { return std::vector<std::string>{PWLOOKUP, "root"}; }, "...", false},
+    {"shmtalk", [](Scene& s) { return std::vector<std::string>{SHMTALK, s.shm}; }, "...."},
+    {"shmtalk2", [](Scene& s) { return std::vector<std::string>{SHMTALK2, s.shm}; }, "...."},
+    {"shmlisten", [](Scene& s) { return std::vector<std::string>{SHMLISTEN, s.shm}; }, "...."},
+    {"numbersend", [](Scene& s) { return std::vector<std::string>{NUMBERSEND, s.fifo}; }, "..."},
+    {"endprobe", [](Scene& s) { return std::vector<std::string>{ENDPROBE, "-r", s.file}; }, "..."},
+    {"client", [](Scene&) { return std::vector<std::string>{CLIENT, "127.0.0.1", "9"}; }, "...."},
+    {"server", [](Scene&) { return std::vector<std::string>{SERVER}; }, "...."},
+};
+
+std::string nameOfGuarded(const testing::TestParamInfo<Guarded>& info)
+{
+    return info.param.name;
+}
+
+// The tree holds a.txt alone, as it was; no FIFO or object was made.
+void expectNothingMade(const Scene& s)
+{
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.dir.path()), {}), 1);
+    EXPECT_EQ(kit::readFile(s.file), "abc");
+    EXPECT_FALSE(kit::exists("/dev/shm" + s.shm));
+}
+
+class NullDevice : public testing::TestWithParam<Guarded> {};
+INSTANTIATE_TEST_SUITE_P(Edges, NullDevice, testing::ValuesIn(guarded), nameOfGuarded);
+
+// Without /dev/null to hold a closed descriptor the program ends at once,
+// before it makes or opens anything.
+TEST_P(NullDevice, MissingEndsBeforeAnythingIsMade)
 {
     Scene scene;
-    auto r = GetParam().run(scene, {.closed = {1}, .fault = kit::Fault{"openat", "ENFILE", "1", "/dev/null"}});
-    kit::expectFailure(r, GetParam().err + "\n");
-    // The tree holds a.txt alone, as it was; no FIFO or object was made.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scene.dir.path()), {}), 1);
-    EXPECT_EQ(kit::readFile(scene.file), "abc");
-    EXPECT_FALSE(kit::exists("/dev/shm" + scene.shm));
+    auto r = kit::run({.argv = GetParam().argv(scene), .closed = {1}, .cwd = scene.dir.path(),
+                       .fault = kit::Fault{"openat", "ENFILE", "1", "/dev/null"}});
+    kit::expectFailure(r, GetParam().line(ENFILE));
+    expectNothingMade(scene);
+}
+
+// Only the null device stands in, and looking for it never waits: with a
+// FIFO in its place (in a mount namespace of the case's own) the program
+// ends at once, whichever descriptor was closed. Standard error closed, the
+// message is lost with it.
+TEST_P(NullDevice, AFifoInItsPlaceIsRefusedAtOnce)
+{
+    SKIP_UNLESS_ROOT("a private mount namespace");
+    const struct {
+        int closed;
+        int error;
+    } rows[] = {{0, ENXIO}, {1, ENODEV}, {2, 0}};
+    for (auto [closed, error] : rows) {
+        if (closed == 0 && !GetParam().fillsInput)
+            continue;
+        SCOPED_TRACE(closed);
+        Scene scene;
+        std::string null = scene.dir / "null";
+        ASSERT_EQ(mkfifo(null.c_str(), 0666), 0);
+        std::vector<std::string> argv{"unshare", "--mount", "sh", "-c",
+                                      "mount --bind \"$1\" /dev/null && shift && exec \"$@\" " +
+                                          std::to_string(closed) + "<&-",
+                                      "sh", null};
+        auto command = GetParam().argv(scene);
+        auto program = kit::command(command[0]);
+        argv.insert(argv.end(), program.begin(), program.end());
+        argv.insert(argv.end(), command.begin() + 1, command.end());
+        auto r = kit::run({.argv = argv, .cwd = scene.dir.path(), .deadline = 5s});
+        EXPECT_FALSE(r.timedOut);
+        kit::expectFailure(r, closed == 2 ? "" : GetParam().line(error));
+        ASSERT_EQ(unlink(null.c_str()), 0);
+        expectNothingMade(scene);
+    }
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -89,6 +91,13 @@ public:
     }
     // Waits until the reader has taken every byte.
     void drain() { EXPECT_TRUE(waitFor([&] { return waiting() == 0; })); }
+    // Whether some writer has opened the FIFO and gone since this read end
+    // was opened: until one has, the end never polls POLLHUP.
+    bool writerCameAndWent() const
+    {
+        pollfd end{fd_, POLLIN, 0};
+        return poll(&end, 1, 0) == 1 && (end.revents & POLLHUP) != 0;
+    }
 
 private:
     int fd_ = -1;
@@ -486,15 +495,95 @@ TEST(Fifo, SenderRemovesOnlyTheFifoItOpened)
     }
 }
 
-KIT_RUNS(Fifo, SenderRefusedTheOpen, "numbersend");
-TEST(Fifo, SenderRefusedTheOpen)
+// In a folder where anyone may put a FIFO (sticky, writable by all), one
+// that uid 65534 put there leads to that user's reader: even root leaves it
+// alone, unopened, and it stays. That user's own FIFO that it may not write
+// fails in the open.
+KIT_RUNS(Fifo, SenderRefusedAFifo, "numbersend");
+TEST(Fifo, SenderRefusedAFifo)
 {
-    SKIP_UNLESS_ROOT("a FIFO that another user may not open");
+    SKIP_UNLESS_ROOT("a FIFO that another user owns");
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool unprivileged;
+        std::string err;
+    } rows[] = {
+        {"another user's", 0666, false, kit::perrorLine("....", EACCES)},
+        {"its own, read-only", 0400, true, kit::perrorLine("...", EACCES)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        std::string shared = dir / "shared", fifo = shared + "/numbers";
+        kit::makeDir(shared, 01777);
+        makeFifo(fifo, row.mode);
+        ASSERT_EQ(chown(fifo.c_str(), 65534, 65534), 0);
+        std::optional<End> reader;
+        if (row.mode & 0004)
+            reader.emplace(fifo, O_RDONLY);
+        kit::expectFailure(kit::run({.argv = {NUMBERSEND, fifo}, .input = "no\n", .unprivileged = row.unprivileged}),
+                           row.err);
+        if (reader) {
+            EXPECT_FALSE(reader->writerCameAndWent());
+            EXPECT_EQ(reader->waiting(), 0);
+        }
+        EXPECT_EQ(kindOf(fifo), "a FIFO");
+    }
+}
+
+// The system calls that look at a name or a descriptor, as this machine numbers them.
+const std::vector<long> statCalls = {
+#ifdef SYS_lstat
+    SYS_lstat,
+#endif
+#ifdef SYS_fstat
+    SYS_fstat,
+#endif
+#ifdef SYS_newfstatat
+    SYS_newfstatat,
+#endif
+    SYS_statx,
+};
+
+// Whether the process that the tracer `tracer` started is held in one of `calls`.
+bool heldIn(pid_t tracer, const std::vector<long>& calls)
+{
+    std::string task = "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children";
+    std::ifstream children(task);
+    pid_t traced = 0;
+    if (!(children >> traced))
+        return false;
+    std::ifstream syscall("/proc/" + std::to_string(traced) + "/syscall");
+    long number = -1;
+    return syscall >> number && std::find(calls.begin(), calls.end(), number) != calls.end();
+}
+
+// The name is compared with the FIFO while the FIFO is still open, so that
+// its inode cannot have been given to a file that took the name. Here the
+// comparison is held back, the reader gone, while the name is replaced by
+// a new file: it stays, and the run ends as for any name given away.
+KIT_RUNS(Fifo, SenderComparesWhileTheFifoIsOpen, "numbersend");
+TEST(Fifo, SenderComparesWhileTheFifoIsOpen)
+{
     kit::TempDir dir;
-    makeFifo(dir / "numbers", 0600);
-    kit::expectFailure(kit::run({.argv = {NUMBERSEND, dir / "numbers"}, .unprivileged = true}),
-                       kit::perrorLine("...", EACCES));
-    EXPECT_TRUE(kit::exists(dir / "numbers"));
+    std::string fifo = dir / "numbers";
+    // The first look at the FIFO is the fstat after the open, the second
+    // the lstat at the end.
+    const char* looks = "fstat,newfstatat,statx,lstat";
+    kit::Process sender({.argv = {NUMBERSEND, fifo}, .fault = kit::Fault{looks, "", "2", fifo, "2000000"}});
+    {
+        End reader(fifo, O_RDONLY);
+        EXPECT_EQ(reader.read(4).size(), 4u);
+    }
+    sender.send("no\n");
+    ASSERT_TRUE(waitFor([&] { return heldIn(sender.pid(), statCalls); }));
+    ASSERT_EQ(unlink(fifo.c_str()), 0);
+    kit::writeFile(fifo, "someone's file", 0644);
+    auto s = sender.finish();
+    EXPECT_EQ(s.err, "");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(kindOf(fifo), "a file: someone's file");
 }
 
 KIT_RUNS(Fifo, ReceiverFailedRead, "numberrecv");

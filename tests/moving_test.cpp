@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,9 +14,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <random>
+#include <thread>
 
 namespace {
 
@@ -98,6 +102,38 @@ void expectMoved(const kit::Result& r, const kit::TempDir& dir, std::string_view
 void expectFailed(const kit::Result& r, const std::string& message, int errnum)
 {
     kit::expectFailure(r, kit::perrorLine(message, errnum));
+}
+
+bool waitFor(const std::function<bool()>& ready)
+{
+    for (auto until = std::chrono::steady_clock::now() + 10s; !ready(); std::this_thread::sleep_for(1ms))
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+    return true;
+}
+
+// Whether `pid` sleeps in the open of a FIFO, waiting for the other end.
+bool waitsInOpen(pid_t pid)
+{
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    return std::getline(wchan, where) && where == "wait_for_partner";
+}
+
+// Whether the program that strace `tracer` runs is held at the entry of
+// system call `number`, with `second` as its second argument if given.
+bool heldIn(pid_t tracer, long number, std::optional<unsigned long> second)
+{
+    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
+    pid_t tracee;
+    if (!(children >> tracee))
+        return false;
+    std::ifstream syscall("/proc/" + std::to_string(tracee) + "/syscall");
+    long call;
+    unsigned long first, argument;
+    if (!(syscall >> call >> std::hex >> first >> argument))
+        return false;
+    return call == number && (!second || argument == *second);
 }
 
 // SIGXFSZ ignored while it lives, so that a program started now sees EFBIG.
@@ -191,15 +227,16 @@ TEST_P(Moving, DestinationDirectoryRefused)
     EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0640);
 }
 
-// relocate and relocate2 stop at realpath, before any open; resuffix fails at
-// its open. An open made to fail with EACCES tells the two apart.
+// relocate and relocate2 stop at realpath, before any look at the name;
+// resuffix fails at its first look. That look made to fail with EACCES tells
+// the two apart.
 TEST_P(Moving, MissingSource)
 {
     kit::TempDir dir;
-    bool opens = isResuffix(GetParam());
+    bool looks = isResuffix(GetParam());
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"openat", "EACCES", "1", dir / "f.txt"}});
-    expectFailed(r, "...", opens ? EACCES : ENOENT);
+                       .fault = kit::Fault{"newfstatat,statx", "EACCES", "1", dir.path()}});
+    expectFailed(r, "...", looks ? EACCES : ENOENT);
     expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path())}), "...", ENOENT);
     EXPECT_FALSE(kit::exists(dir / "f.md"));
 }
@@ -250,31 +287,40 @@ TEST_P(Moving, InterruptedCallsAreRetried)
     }
 }
 
-// A call failing before the copy: the source stays, and an existing
-// destination is emptied only once it is known to be another file.
+// A call failing before the copy ends: the source stays, an existing
+// destination is emptied only once it is known to be another file, and made
+// private before that, so that a copy failing halfway is shown to no one.
 TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
 {
     const struct {
         const char* call;
+        const char* when;
+        // A name in the folder, or the folder itself: the source's name is
+        // looked at, opened and removed through a descriptor of the folder,
+        // whose own open comes first, and strace's -P selects those calls by
+        // the folder's path.
         const char* on;
         const char* destinationLeft;
+        mode_t destinationMode;
     } cases[] = {
         // glibc's fstat is a newfstatat (a statx for a 32-bit program); the
         // sanitizers' wrapper calls fstat.
-        {"openat", "f.txt", "old"},           {"fstat,newfstatat,statx", "f.txt", "old"},
-        {"openat", "f.md", "old"},            {"fstat,newfstatat,statx", "f.md", "old"},
-        {"ftruncate", "f.md", "old"},         {"read", "f.txt", ""},
+        {"openat", "2", "", "old", 0644},          {"fstat,newfstatat,statx", "1", "f.txt", "old", 0644},
+        {"openat", "1", "f.md", "old", 0644},      {"fstat,newfstatat,statx", "1", "f.md", "old", 0644},
+        {"fchmod", "1", "f.md", "old", 0644},      {"ftruncate", "1", "f.md", "old", 0600},
+        {"read", "1", "f.txt", "", 0600},
     };
     for (auto c : cases) {
         SCOPED_TRACE(testing::Message() << c.call << " " << c.on);
         kit::TempDir dir;
         kit::writeFile(dir / "f.txt", "source", 0640);
         kit::writeFile(dir / "f.md", "old", 0644);
-        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                           .fault = kit::Fault{c.call, "EIO", "1", dir / c.on}});
+        std::string on = *c.on ? dir / c.on : dir.path();
+        auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()), .fault = kit::Fault{c.call, "EIO", c.when, on}});
         expectFailed(r, "...", EIO);
         EXPECT_EQ(kit::readFile(dir / "f.txt"), "source");
         EXPECT_EQ(kit::readFile(dir / "f.md"), c.destinationLeft);
+        EXPECT_EQ(kit::modeOf(dir / "f.md"), c.destinationMode);
     }
 }
 
@@ -284,7 +330,7 @@ TEST_P(Moving, UnlinkFailingLeavesBothNames)
     auto bytes = randomBytes(3000);
     kit::writeFile(dir / "f.txt", bytes, 0640);
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"unlink,unlinkat", "EIO", "1", dir / "f.txt"}});
+                       .fault = kit::Fault{"unlink,unlinkat", "EIO", "1", dir.path()}});
     expectFailed(r, "...", EIO);
     EXPECT_EQ(kit::readFile(dir / "f.txt"), bytes);
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
@@ -321,14 +367,15 @@ TEST_P(Moving, CloseOfTheCopyFailingKeepsTheSource)
     EXPECT_EQ(kit::modeOf(dir / "f.txt"), 0640);
 }
 
-// The mode is given through the descriptor: a failure there keeps the source.
+// The mode is given through the descriptor (the second fchmod, after the
+// one that makes the copy private): a failure there keeps the source.
 TEST_P(Moving, ModeFailingKeepsTheSource)
 {
     kit::TempDir dir;
     auto bytes = randomBytes(3000);
     kit::writeFile(dir / "f.txt", bytes, 0640);
     auto r = kit::run({.argv = moveArgs(GetParam(), dir.path()),
-                       .fault = kit::Fault{"fchmod", "EPERM", "1", dir / "f.md"}});
+                       .fault = kit::Fault{"fchmod", "EPERM", "2", dir / "f.md"}});
     expectFailed(r, "...", EPERM);
     EXPECT_TRUE(kit::readFile(dir / "f.txt") == bytes) << "source changed";
     EXPECT_TRUE(kit::readFile(dir / "f.md") == bytes);
@@ -346,12 +393,12 @@ TEST_P(Moving, ModeGoesThroughTheDescriptorBeforeTheSource)
                                traceDir / "trace", "--"});
     expectMoved(kit::run({.argv = argv, .env = {"ASAN_OPTIONS=detect_leaks=0"}}), dir, "data", 04750);
     auto trace = kit::readFile(traceDir / "trace");
-    auto at = trace.find("fchmod(");
+    auto at = trace.rfind("fchmod(");
     ASSERT_NE(at, std::string::npos) << trace;
     auto call = trace.substr(at, trace.find('\n', at) - at);
     EXPECT_NE(call.find(", 04750)"), std::string::npos) << call;
     EXPECT_TRUE(call.ends_with("= 0")) << call;
-    EXPECT_LT(at, trace.find("f.txt\")")) << "before the source's unlink: " << trace;
+    EXPECT_LT(at, trace.find("unlink")) << "before the source's unlink: " << trace;
     // None by name.
     EXPECT_EQ(trace.find("chmod(\""), std::string::npos) << trace;
     EXPECT_EQ(trace.find("fchmodat("), std::string::npos) << trace;
@@ -415,6 +462,151 @@ TEST_P(Moving, RefusesWhatIsNotAFileOfItsOwn)
         auto before = snapshot();
         expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path()), .deadline = 5s}), "...", row.error);
         EXPECT_EQ(snapshot(), before);
+    }
+}
+
+// Each name is looked at before it is opened: a FIFO is refused unopened, and
+// a process waiting at its other end goes on waiting, nothing read or written.
+TEST_P(Moving, FifoRefusedUnopened)
+{
+    const struct {
+        const char* fifo;
+        std::vector<std::string> peer;
+    } rows[] = {
+        {"f.md", {"cat", "f.md"}},
+        {"f.txt", {"sh", "-c", "echo written >f.txt"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fifo);
+        kit::TempDir dir;
+        ASSERT_EQ(mkfifo((dir / row.fifo).c_str(), 0644), 0);
+        if (!kit::exists(dir / "f.txt"))
+            kit::writeFile(dir / "f.txt", "source", 0640);
+        kit::Process peer({.argv = row.peer, .cwd = dir.path()});
+        ASSERT_TRUE(waitFor([&] { return waitsInOpen(peer.pid()); })) << "the peer never came to open";
+        expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path()), .deadline = 5s}), "...", EINVAL);
+        EXPECT_TRUE(waitsInOpen(peer.pid())) << "the peer's open was answered";
+    }
+}
+
+// A destination the move created is its own, whatever owner its file system
+// reports: on vfat every file shows the mount's uid=. The source is there
+// too, so that root's copy may be given its owner.
+TEST_P(Moving, CreatedDestinationIsOwnWhateverOwnerShown)
+{
+    SKIP_UNLESS_ROOT("a loop mount in a private mount namespace");
+    kit::TempDir dir;
+    kit::makeDir(dir / "mnt");
+    // 77: no vfat or no loop device here.
+    std::string script =
+        "truncate -s 2M img && mkfs.vfat img >log 2>&1 || { cat log >&2; exit 77; }; "
+        "mount -o loop,uid=65534,gid=65534 img mnt || exit 77; "
+        "printf moved >mnt/f.txt && \"$@\" && cat mnt/f.md && ! test -e mnt/f.txt";
+    auto argv = moveArgs(GetParam(), "mnt");
+    argv.insert(argv.begin(), {"unshare", "-m", "sh", "-c", script, "sh"});
+    auto r = kit::run({.argv = argv, .cwd = dir.path()});
+    if (r.status == 77)
+        GTEST_SKIP() << "no vfat loop mount here: " << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "moved");
+    EXPECT_EQ(r.err, "");
+}
+
+// A move gives no one else's program a set-user-ID or set-group-ID bit:
+// root's copy gets the source's owner and group, anyone else's keeps a bit
+// only with them. A failing fchown keeps the source.
+TEST_P(Moving, SetIdBitsOnlyWithTheirOwner)
+{
+    SKIP_UNLESS_ROOT("files of two users");
+    const struct {
+        const char* name;
+        uid_t owner;  // and group, of the source
+        bool unprivileged;
+        std::optional<kit::Fault> fault;
+        uid_t copyOwner;  // and group
+        mode_t copyMode;
+    } rows[] = {
+        {"root moves 65534's", 65534, false, {}, 65534, 06755},
+        {"65534 moves root's", 0, true, {}, 65534, 0755},
+        {"65534 moves its own", 65534, true, {}, 65534, 06755},
+        {"root's fchown fails", 65534, false, kit::Fault{"fchown", "EPERM"}, 0, 0600},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        std::string folder = dir / "w";
+        kit::makeDir(folder);
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+        std::string source = folder + "/f.txt", copy = folder + "/f.md";
+        kit::writeFile(source, "program", 0755);
+        ASSERT_EQ(chown(source.c_str(), row.owner, row.owner), 0);
+        ASSERT_EQ(chmod(source.c_str(), 06755), 0);  // after chown, which clears them
+        auto r = kit::run({.argv = moveArgs(GetParam(), folder), .unprivileged = row.unprivileged, .fault = row.fault});
+        if (row.fault)
+            expectFailed(r, "...", EPERM);
+        else
+            EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(kit::exists(source), row.fault.has_value());
+        EXPECT_EQ(kit::readFile(copy), "program");
+        struct stat st {};
+        ASSERT_EQ(stat(copy.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, row.copyOwner);
+        EXPECT_EQ(st.st_gid, row.copyOwner);
+        EXPECT_EQ(st.st_mode & 07777, row.copyMode);
+    }
+}
+
+// The source's name is removed through its directory as opened at the start,
+// and only while it is what it was then. uid 65534 owns the folders on the
+// source's path and changes them while the move is held back: the folder
+// swapped for a symbolic link to where root has a file of the same name
+// leads the removal nowhere else, and the name swapped keeps both names.
+TEST_P(Moving, SourceRemovedOnlyWhereItWasCopiedFrom)
+{
+    SKIP_UNLESS_ROOT("another user changes the source's path");
+    SKIP_UNDER_EMULATOR("the calls held back are the emulator's");
+    const struct {
+        const char* name;
+        kit::Fault hold;
+        long heldIn;
+        std::optional<unsigned long> second;
+        const char* swapIn;
+        const char* swap;
+        int status;
+        std::string err;
+        const char* folderLeft;
+        std::vector<std::string> entriesLeft;
+    } rows[] = {
+        // Held in the removal, as the old name's removal was.
+        {"folder swapped", kit::Fault{.call = "unlinkat", .delay = "2000000"}, SYS_unlinkat, {}, "p",
+         "mv s s.old && ln -s ../theirs s", 0, "", "p/s.old", {"f.md"}},
+        // Held in the last fchmod, its mode the source's, before the name's last look.
+        {"name swapped", kit::Fault{.call = "fchmod", .when = "2", .delay = "2000000"}, SYS_fchmod, 0640,
+         "p/s", "mv f.txt f.old && ln -s ../../theirs/f.txt f.txt", 1, kit::perrorLine("...", ESTALE),
+         "p/s", {"f.md", "f.old", "f.txt"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        kit::TempDir dir;
+        for (const char* folder : {"p", "p/s"}) {
+            kit::makeDir(dir / folder);
+            ASSERT_EQ(chown((dir / folder).c_str(), 65534, 65534), 0);
+        }
+        kit::writeFile(dir / "p/s/f.txt", "root's source", 0640);
+        kit::makeDir(dir / "theirs");
+        kit::writeFile(dir / "theirs/f.txt", "root's other file", 0600);
+        kit::Process move({.argv = moveArgs(GetParam(), dir / "p/s"), .fault = row.hold});
+        ASSERT_TRUE(waitFor([&] { return heldIn(move.pid(), row.heldIn, row.second); })) << "never held";
+        auto swap = kit::run({.argv = {"sh", "-c", row.swap}, .cwd = dir / row.swapIn, .unprivileged = true});
+        ASSERT_EQ(swap.status, 0) << swap.err;
+        auto r = move.finish();
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.err, row.err);
+        ASSERT_TRUE(kit::exists(dir / "theirs/f.txt")) << "root's other file removed";
+        EXPECT_EQ(kit::readFile(dir / "theirs/f.txt"), "root's other file");
+        EXPECT_EQ(entriesOf(dir / "theirs"), std::vector<std::string>{"f.txt"});
+        EXPECT_EQ(entriesOf(dir / row.folderLeft), row.entriesLeft);
+        EXPECT_EQ(kit::readFile(dir / row.folderLeft + "/f.md"), "root's source");
     }
 }
 

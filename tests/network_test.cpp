@@ -382,7 +382,8 @@ class ThreadCreateFailure : public NetworkServer, public ::testing::WithParamInt
 
 // Two clients at once. A thread the system refuses for now costs no
 // connection while another thread of the server's can end, and only its own
-// connection when none runs; any other refusal ends the server.
+// connection when none runs and every try has failed; any other refusal ends
+// the server.
 KIT_RUNS(ThreadCreateFailure, CostsOnlyWhatCannotBeHelped, "server");
 TEST_P(ThreadCreateFailure, CostsOnlyWhatCannotBeHelped)
 {
@@ -412,18 +413,63 @@ TEST_P(ThreadCreateFailure, CostsOnlyWhatCannotBeHelped)
     EXPECT_NE(kit::readFile(traceDir / "trace").find("(INJECTED)"), std::string::npos);
 }
 
-std::string when(int n) { return ":when=" + std::to_string(n); }
+// strace's `when` for `count` calls from the `first`.
+std::string when(int first, int count = 1)
+{
+    return ":when=" + std::to_string(first) + ".." + std::to_string(first + count - 1);
+}
 
 INSTANTIATE_TEST_SUITE_P(Network, ThreadCreateFailure, ::testing::Values(
     ThreadFault{"OtherErrorEndsTheServer", {"clone3:error=EPERM:when=1+"},
                 0, "thread create: " + kit::errorText(EPERM) + "\n", 1},
-    ThreadFault{"NoThreadRunningLosesThatConnection", {"clone3:error=EAGAIN" + when(firstThread)},
+    // With none running, the thread is tried 1000 times before its connection is lost.
+    ThreadFault{"NoThreadRunningLosesThatConnection", {"clone3:error=EAGAIN" + when(firstThread, 1000)},
                 0, "thread create: " + kit::errorText(EAGAIN) + "\n", 0},
+    ThreadFault{"NoThreadRunningIsRetried", {"clone3:error=EAGAIN" + when(firstThread, 999)},
+                25, "", 0},
     // The first connection's thread is held in its write while the second's fails.
     ThreadFault{"ThreadRunningIsWaitedFor",
                 {"write:delay_enter=500000:when=1", "clone3:error=EAGAIN" + when(firstThread + 1)},
                 25, "", 0}),
     [](const auto& row) { return row.param.name; });
+
+// A process limit that leaves room for one connection thread, as uid 65534 in
+// a user namespace of its own, so that only the server's threads count. Each
+// thread is held back in its exit after it has lowered the server's count:
+// until it has really gone, the next one is refused.
+KIT_RUNS(NetworkServer, EndingThreadCostsNoConnectionUnderAProcessLimit, "server");
+TEST_F(NetworkServer, EndingThreadCostsNoConnectionUnderAProcessLimit)
+{
+    SKIP_UNDER_EMULATOR("the emulator's own threads count against the limit");
+    if (kit::run({.argv = {"unshare", "--user", "true"}, .unprivileged = true}).status != 0)
+        GTEST_SKIP() << "uid 65534 may not make a user namespace here";
+    constexpr int clients = 1000;
+    // The main thread (and ThreadSanitizer's), and one connection thread.
+    const std::string limit = "--nproc=" + std::to_string(firstThread + 1);
+    kit::Process strace({.argv = {"unshare", "--user", "--", "prlimit", limit, "--", SERVER},
+                         .env = {"ASAN_OPTIONS=detect_leaks=0"}, .unprivileged = true,
+                         .fault = kit::Fault{.call = "exit", .when = "1.." + std::to_string(clients),
+                                             .delay = "2000"}});
+    auto until = std::chrono::steady_clock::now() + 60s;
+    int whole = 0;
+    while (whole < clients && std::chrono::steady_clock::now() < until) {
+        std::string line = fetchLine();
+        if (line.size() != 25u)
+            break;
+        ++whole;
+    }
+    EXPECT_EQ(whole, clients);
+
+    pid_t server = tracee(strace.pid());
+    ASSERT_GT(server, 0);
+    syscall(SYS_tgkill, server, server, SIGTERM);  // to the main thread, as above
+    EXPECT_TRUE(waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
+    auto r = strace.finish(10s);
+    EXPECT_EQ(r.status, 0);
+    // strace may speak up when the server ends while its last thread is held back.
+    for (const auto& line : kit::lines(r.err))
+        EXPECT_TRUE(line.starts_with("strace: ")) << line;
+}
 
 KIT_RUNS(NetworkServer, ClientAgainstServer, "client server");
 TEST_F(NetworkServer, ClientAgainstServer)
