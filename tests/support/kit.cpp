@@ -64,11 +64,6 @@ std::vector<std::string> environment(const Options& options)
 }
 
 // Every program of the suite, looked up once, when a test first names one.
-struct SuiteProgram {
-    std::string name;
-    Location where;
-};
-
 const std::vector<SuiteProgram>& suite()
 {
     static const std::vector<SuiteProgram> programs = [] {
@@ -236,12 +231,28 @@ Origin onDisk(Origin::Kind kind, const std::string& path, const Asked& asked)
     return {.kind = kind, .path = path, .file = asked.file, .line = asked.line};
 }
 
+// The child's steps before the program runs, each of which may fail.
+enum class StartStep { dup2, open, chdir, setgroups, setgid, setuid, exec };
+
+const char* nameOf(StartStep step)
+{
+    switch (step) {
+    case StartStep::dup2: return "dup2";
+    case StartStep::open: return "open";
+    case StartStep::chdir: return "chdir";
+    case StartStep::setgroups: return "setgroups";
+    case StartStep::setgid: return "setgid";
+    case StartStep::setuid: return "setuid";
+    case StartStep::exec: return "exec";
+    }
+    return "start";
+}
+
 // What the child tells its parent when it cannot start the program.
 struct StartFailure {
-    int step;
+    StartStep step;
     int error;
 };
-constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open"};
 
 }  // namespace
 
@@ -295,7 +306,7 @@ Process::Process(const Options& options)
     if (pid_ == -1)
         abandon("fork");
     if (pid_ == 0) {
-        auto refuse = [&](int step) {
+        auto refuse = [&](StartStep step) {
             StartFailure failure{step, errno};
             [[maybe_unused]] ssize_t told = write(report[1], &failure, sizeof failure);
             _exit(127);
@@ -309,32 +320,32 @@ Process::Process(const Options& options)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         umask(options.umask);
         if (dup2(in[0], 0) == -1 || dup2(out[1], 1) == -1 || dup2(err[1], 2) == -1)
-            refuse(0);
+            refuse(StartStep::dup2);
         // A path in place of a pipe, opened before the working directory changes.
         for (auto [path, fd, flags] : {std::tuple{inputPath, 0, O_RDONLY}, std::tuple{outputPath, 1, O_WRONLY}}) {
             if (!path)
                 continue;
             int opened = open(path, flags);
             if (opened == -1)
-                refuse(6);
+                refuse(StartStep::open);
             if (dup2(opened, fd) == -1)
-                refuse(0);
+                refuse(StartStep::dup2);
             close(opened);
         }
         for (int fd : options.closed)
             close(fd);
         if (cwd && chdir(cwd) == -1)
-            refuse(1);
+            refuse(StartStep::chdir);
         if (options.unprivileged) {
             if (setgroups(0, nullptr) == -1)
-                refuse(2);
+                refuse(StartStep::setgroups);
             if (setgid(65534) == -1)
-                refuse(3);
+                refuse(StartStep::setgid);
             if (setuid(65534) == -1)
-                refuse(4);
+                refuse(StartStep::setuid);
         }
         execvpe(argv[0], argv.data(), envp.data());
-        refuse(5);
+        refuse(StartStep::exec);
     }
     setpgid(pid_, pid_);  // as the child does: whichever runs first
     close(in[0]);
@@ -354,7 +365,7 @@ Process::Process(const Options& options)
     close(report[0]);
     if (got == sizeof failure) {
         end();
-        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + startSteps[failure.step] +
+        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + nameOf(failure.step) +
                                  ": " + std::strerror(failure.error));
     }
 
@@ -593,23 +604,16 @@ std::vector<std::string> command(const std::string& program)
     return argv;
 }
 
-namespace report {
-
-std::string programName(std::string_view path)
+const std::vector<SuiteProgram>& suitePrograms()
 {
-    const SuiteProgram* found = suiteProgram(path);
-    return found ? found->name : "";
+    return suite();
 }
 
-std::vector<std::pair<std::string, std::string>> programPaths()
+bool declarePrograms(std::string_view test, std::string_view programs)
 {
-    std::vector<std::pair<std::string, std::string>> paths;
-    for (const auto& program : suite())
-        paths.emplace_back(program.where.path, program.name);
-    return paths;
+    report::declare(test, programs);
+    return true;
 }
-
-}  // namespace report
 
 Peer::Peer(std::function<void(int fd)> serve)
 {

@@ -132,6 +132,12 @@ struct Location {
     bool standIn = false;
 };
 Location locate(std::string_view name, const char* standIns);
+// Every program of the suite, in the course's order, and where it is found.
+struct SuiteProgram {
+    std::string name;
+    Location where;
+};
+const std::vector<SuiteProgram>& suitePrograms();
 
 // What starts a stand-in (SYSDRILLS_EMULATOR: "qemu-aarch64 -L /usr/...",
 // for programs built for another architecture); empty when they run here by

@@ -1,6 +1,7 @@
 // The kit's observed values: each comparison and reading is told to the
 // case's report, which keeps those a failure turns out to be about.
 #include "observed.h"
+#include "report.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,14 @@ namespace kit {
 bool Text::checked(std::string_view expected) const
 {
     bool equal = std::string_view(*this) == expected;
-    observed::compared(this, origin_, *this, expected, equal);
+    report::compared(this, origin_, *this, expected, equal);
     return equal;
 }
 
 bool Number::checked(long long expected) const
 {
     bool equal = value_ == expected;
-    observed::compared(this, origin_, std::to_string(value_), std::to_string(expected), equal);
+    report::compared(this, origin_, std::to_string(value_), std::to_string(expected), equal);
     return equal;
 }
 
@@ -37,45 +38,45 @@ std::string octal(long long mode)
 bool Mode::checked(long long expected) const
 {
     bool equal = value_ == expected;
-    observed::compared(this, origin_, octal(value_), octal(expected), equal);
+    report::compared(this, origin_, octal(value_), octal(expected), equal);
     return equal;
 }
 
 bool Truth::checked(bool expected) const
 {
     bool equal = value_ == expected;
-    observed::compared(this, origin_, value_ ? "yes" : "no", expected ? "yes" : "no", equal);
+    report::compared(this, origin_, value_ ? "yes" : "no", expected ? "yes" : "no", equal);
     return equal;
 }
 
 Truth::operator bool() const
 {
     // Read by EXPECT_TRUE or EXPECT_FALSE, it fails only when the other value was wanted.
-    observed::compared(this, origin_, value_ ? "yes" : "no", value_ ? "no" : "yes", false);
+    report::compared(this, origin_, value_ ? "yes" : "no", value_ ? "no" : "yes", false);
     return value_;
 }
 
 void PrintTo(const Text& text, std::ostream* out)
 {
-    observed::shown(&text);
+    report::shown(&text);
     testing::internal::UniversalPrint(static_cast<const std::string&>(text), out);
 }
 
 void PrintTo(const Number& number, std::ostream* out)
 {
-    observed::shown(&number);
+    report::shown(&number);
     *out << static_cast<int>(number);
 }
 
 void PrintTo(const Mode& mode, std::ostream* out)
 {
-    observed::shown(&mode);
+    report::shown(&mode);
     *out << octal(static_cast<mode_t>(mode));
 }
 
 void PrintTo(const Truth& truth, std::ostream* out)
 {
-    observed::shown(&truth);
+    report::shown(&truth);
     // Printed, not read: this is no check of its own.
     *out << (truth.value() ? "true" : "false");
 }

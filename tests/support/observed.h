@@ -37,15 +37,6 @@ struct Origin {
     unsigned line = 0;
 };
 
-namespace observed {
-// A check compared `object` (what `origin` says) with another value: `got`
-// and `expected` as bytes (text) or words (numbers), and whether they were
-// equal. The report keeps the comparisons since the last failure.
-void compared(const void* object, const Origin& origin, std::string_view got, std::string_view expected, bool equal);
-// GoogleTest printed `object` into a failure's message: that failure is about it.
-void shown(const void* object);
-}  // namespace observed
-
 // Bytes a run wrote, or a file holds: a std::string.
 class Text : public std::string {
 public:

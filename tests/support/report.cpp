@@ -33,6 +33,15 @@ using namespace wording;
 
 // ---- Labels ---------------------------------------------------------------
 
+// The suite program's name if `path` is one as the tests start it, else "".
+std::string programName(std::string_view path)
+{
+    for (const auto& program : suitePrograms())
+        if (program.where.path == path)
+            return program.name;
+    return "";
+}
+
 // "Suite.Test" (without an instantiation's prefix or a parameter), or
 // "Suite.Test/parameter" for one parameter alone -> programs.
 std::map<std::string, std::vector<std::string>, std::less<>>& declared()
@@ -43,8 +52,8 @@ std::map<std::string, std::vector<std::string>, std::less<>>& declared()
 
 bool isProgramName(const std::string& name)
 {
-    auto all = report::programPaths();
-    return std::any_of(all.begin(), all.end(), [&](const auto& program) { return program.second == name; });
+    const auto& all = suitePrograms();
+    return std::any_of(all.begin(), all.end(), [&](const auto& program) { return program.name == name; });
 }
 
 std::string lowered(std::string text)
@@ -180,9 +189,9 @@ const std::string& nameForDir(const std::string& path)
 // A path or argument with the case's directories as $D and programs by name.
 std::string shortened(std::string text)
 {
-    for (const auto& [path, name] : report::programPaths())
-        for (size_t at; (at = text.find(path)) != std::string::npos;)
-            text.replace(at, path.size(), name);
+    for (const auto& program : suitePrograms())
+        for (size_t at; (at = text.find(program.where.path)) != std::string::npos;)
+            text.replace(at, program.where.path.size(), program.name);
     // The case's directories, those already removed too (a message may name one).
     for (const auto& dir : liveDirs)
         nameForDir(dir);
@@ -633,14 +642,13 @@ class Listener : public testing::EmptyTestEventListener {
 
 }  // namespace
 
-bool declarePrograms(std::string_view test, std::string_view programs)
+namespace report {
+
+void declare(std::string_view test, std::string_view programs)
 {
     for (const auto& program : kit::words(programs))
         declared()[std::string(test)].push_back(program);
-    return true;
 }
-
-namespace observed {
 
 void compared(const void* object, const Origin& origin, std::string_view got, std::string_view expected, bool equal)
 {
@@ -657,10 +665,6 @@ void shown(const void* object)
     std::lock_guard lock(currentLock);
     current.shown.insert(object);
 }
-
-}  // namespace observed
-
-namespace report {
 
 void tempDir(const std::string& path, bool made)
 {
