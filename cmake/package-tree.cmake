@@ -1,9 +1,10 @@
-# Run by CPack on the staged tree before it is packed: the programs stripped
-# as Debian strips them, the lintian overrides added, and the directories given
+# Run by CPack on the staged tree before it is packed: the programs and the
+# test binaries stripped as Debian strips them, the lintian overrides added,
+# and the directories given
 # the mode a system's own have, whatever the packager's umask, so that the
 # package is the same whoever builds it and wherever.
 set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
-file(GLOB programs "${tree}/${CPACK_SYSDRILLS_BINDIR}/*")
+file(GLOB programs "${tree}/${CPACK_SYSDRILLS_BINDIR}/*" "${tree}/lib/sysdrills/tests/*_test")
 foreach(program IN LISTS programs)
   execute_process(COMMAND ${CPACK_SYSDRILLS_STRIP} --remove-section=.comment --remove-section=.note
                           "${program}" COMMAND_ERROR_IS_FATAL ANY)

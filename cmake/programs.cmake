@@ -12,15 +12,12 @@ foreach(folder IN LISTS folders)
     endif()
   endforeach()
 endforeach()
-# The same list, the one the kit and tests/check read: their names, and a
-# file of FOLDER/PROGRAM lines in the build, in the course's order.
+# Their names, which the kit and tests/check take (tests/CMakeLists.txt).
 set(suiteProgramNames)
 foreach(program IN LISTS suitePrograms)
   cmake_path(GET program FILENAME name)
   list(APPEND suiteProgramNames ${name})
 endforeach()
-list(JOIN suitePrograms "\n" programLines)
-file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/programs CONTENT "${programLines}\n" @ONLY)
 
 # A build for another architecture says what starts its programs here, and
 # in which byte order they keep their numbers ("big" or "little"), for the

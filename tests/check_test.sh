@@ -86,7 +86,7 @@ headings=$("$check" "$standIns/mine" | grep -E '^(Work on next|====)' | tr '\n' 
 [ "$headings" = "Work on next: seeksize/==== seeksize ====/==== erase ====/" ] || fail "the directory's report: $headings"
 summary=$("$check" --summary "$standIns/mine")
 lines=$(printf '%s\n' "$summary" | wc -l) absent=$(printf '%s\n' "$summary" | grep -c $'\tabsent$')
-if [ "$lines" -ne "$(wc -l <"$2/programs")" ] || [ "$absent" -ne $((lines - 2)) ] ||
+if [ "$lines" -ne "$(wc -l <"$2/tests/programs")" ] || [ "$absent" -ne $((lines - 2)) ] ||
   ! printf '%s\n' "$summary" | grep -qx $'erase\t2\t2\t0'; then
   fail "the directory's summary: $summary"
 fi

@@ -3,12 +3,20 @@
 # nothing to report in it, its sections come in the suite's order, and its
 # DIAGNOSTICS names every message the program's source can print.
 #
-# manpages.sh SOURCE_DIR SCRATCH_DIR FOLDER/PROGRAM...
+# The page of a command that is no program of the suite (FOLDER/NAME.1, the
+# check's) is checked for mandoc and its sections, which may add the
+# environment and the files it reads.
+#
+# manpages.sh SOURCE_DIR SCRATCH_DIR FOLDER/PROGRAM... [FOLDER/NAME.1...]
 set -uo pipefail
 top=$1 scratch=$2
 shift 2
-programs=("$@")
+programs=() commandPages=()
+for arg in "$@"; do
+  if [[ $arg == *.1 ]]; then commandPages+=("$arg"); else programs+=("$arg"); fi
+done
 sections='NAME|SYNOPSIS|DESCRIPTION|OUTPUT|EXIT STATUS|EXAMPLES|DIAGNOSTICS|SEE ALSO'
+commandSections='NAME|SYNOPSIS|DESCRIPTION|OUTPUT|ENVIRONMENT|FILES|EXIT STATUS|EXAMPLES|DIAGNOSTICS|SEE ALSO'
 
 for tool in mandoc makewhatis man; do
   command -v "$tool" >/dev/null || { echo "$tool is missing: run .ci/install-deps" >&2; exit 1; }
@@ -56,6 +64,17 @@ for program in "${programs[@]}"; do
   [ -z "$twice" ] || fail "$program.1: DIAGNOSTICS names more than once: $(paste -sd'|' <<<"$twice")"
 done
 
+for page in "${commandPages[@]}"; do
+  if [ ! -f "$top/$page" ]; then
+    fail "no page $page"
+    continue
+  fi
+  pages+=("$top/$page")
+  order=$(sed -nE 's/^\.Sh "?([^"]*)"?$/\1/p' "$top/$page" | paste -sd'|')
+  [ "$order" = "$commandSections" ] ||
+    fail "$page: sections ${order//|/, }; expected ${commandSections//|/, }"
+done
+
 # mandoc resolves every reference through the manual path given to it: a
 # scratch tree with a database (makewhatis) of the suite's pages and of the
 # system's pages they refer to, so that a sibling page counts as present and
@@ -86,5 +105,5 @@ if [ ${#pages[@]} -gt 0 ]; then
   [ "$status" -eq 0 ] && [ -z "$report" ] || fail "mandoc reports:"$'\n'"$report"
 fi
 
-[ "$failed" -eq 0 ] && echo "${#programs[@]} programs, every page present, clean and complete"
+[ "$failed" -eq 0 ] && echo "${#programs[@]} programs and ${#commandPages[@]} other commands, every page present, clean and complete"
 exit "$failed"

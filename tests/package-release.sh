@@ -4,9 +4,11 @@
 # the same, and `lintian -I --pedantic` reports nothing; every tag that stays
 # is overridden, with its reason, in package/lintian-overrides.
 #
-# package-release.sh [SOURCE_DIR]   (the clone whose last commit is packaged)
+# package-release.sh [SOURCE_DIR [KEEP_DIR]]   (the clone whose last commit is
+# packaged; the directory the package is left in, for a test that installs it)
 set -euo pipefail
 top=$(cd "${1:-$(dirname "$0")/..}" && pwd)
+keep=${2-}
 command -v lintian >/dev/null || { echo "lintian is missing: run .ci/install-deps" >&2; exit 1; }
 scratch=$(mktemp -d /tmp/sysdrills-package-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -15,7 +17,7 @@ trap 'rm -rf "$scratch"' EXIT
 # build's output is shown only if it fails.
 package() {
   git clone --quiet "$top" "$1"
-  if ! (cd "$1" && cmake --preset default -DBUILD_TESTING=OFF && cmake --build --preset default &&
+  if ! (cd "$1" && cmake --preset default && cmake --build --preset default &&
         cpack --preset default) >"$1.log" 2>&1; then
     cat "$1.log" >&2
     echo "the package from $1 failed" >&2
@@ -41,3 +43,7 @@ echo "reproducible: two clones make the same $(basename "${one[0]}")"
 
 lintian -I --pedantic --fail-on error,warning,info,pedantic "${one[0]}"
 echo "lintian -I --pedantic: nothing to report"
+if [ -n "$keep" ]; then
+  mkdir -p "$keep"
+  cp "${one[0]}" "$keep/"
+fi

@@ -168,18 +168,21 @@ void keepCounters(const std::string& stage)
 }
 
 // The coverage runtime writes its counters at exit and says on standard error
-// when it cannot (a program that ends with every descriptor in use): that line
-// is the build's, not the program's, and only that run's counters are lost.
+// when it cannot (a program that ends with every descriptor in use, or under a
+// file size limit smaller than its counters): that line is the build's, not
+// the program's, and only that run's counters are lost.
 void dropCounterComplaints(std::string& err)
 {
-    constexpr std::string_view complaint = "profiling:";
+    constexpr std::string_view complaints[] = {"profiling:", "libgcov profiling error:"};
     std::string kept;
     std::size_t start = 0;
     while (start < err.size()) {
         std::size_t end = err.find('\n', start);
         end = end == std::string::npos ? err.size() : end + 1;
-        if (err.compare(start, complaint.size(), complaint) != 0)
-            kept.append(err, start, end - start);
+        std::string_view line(err.data() + start, end - start);
+        if (std::none_of(std::begin(complaints), std::end(complaints),
+                         [&](std::string_view complaint) { return line.starts_with(complaint); }))
+            kept.append(line);
         start = end;
     }
     err = std::move(kept);
@@ -556,6 +559,17 @@ const char* program(std::string_view name)
     throw std::logic_error("no program of the suite is named " + std::string(name));
 }
 
+namespace {
+// The worked programs, found from where this test binary is when it runs, so
+// that an installed test binary finds the installed programs.
+const std::filesystem::path& workedPrograms()
+{
+    static const std::filesystem::path found =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / KIT_PROGRAMS).lexically_normal();
+    return found;
+}
+}  // namespace
+
 Location locate(std::string_view name, const char* standIns)
 {
     if (standIns && *standIns) {
@@ -565,7 +579,7 @@ Location locate(std::string_view name, const char* standIns)
         if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
             return {path.string(), true};
     }
-    return {std::string(KIT_PROGRAMS) + "/" + std::string(name), false};
+    return {(workedPrograms() / name).string(), false};
 }
 
 const std::vector<std::string>& emulator()
