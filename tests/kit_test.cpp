@@ -1,6 +1,7 @@
 // The kit itself: a killed run leaves no process behind, deadlines hold, and a
 // program that cannot be started says why.
 #include "kit.h"
+#include "wording.h"
 
 #include <signal.h>
 
@@ -73,6 +74,77 @@ TEST(Kit, StartFailureNamesTheStep)
             EXPECT_TRUE(std::string(e.what()).ends_with(c.said)) << e.what();
         }
     }
+}
+
+// What the kit gives (a run's fields, a file's contents, mode and presence)
+// knows what it is for the report, and to a test is the plain value.
+TEST(Kit, ObservedValuesActAsThePlainOnes)
+{
+    kit::TempDir dir;
+    kit::writeFile(dir / "f", "x", 0640);
+    auto r = kit::run({.argv = {"sh", "-c", "printf 'a\\nb'; exit 3"}});
+    std::string plain = r.out;
+    const bool checks[] = {
+        r.out == "a\nb", r.out == plain, plain == r.out, r.out != "a", r.out + "!" == "a\nb!",
+        kit::lines(r.out).size() == 2, r.status == 3, r.status == 3u, 3 == r.status, r.status != 0, r.status > 2,
+        r.signal == 0, !r.timedOut, kit::exists(dir / "f"), !kit::exists(dir / "g"), kit::modeOf(dir / "f") == 0640,
+        (kit::modeOf(dir / "f") & 0040) != 0, (true ? kit::readFile(dir / "f") : "") == "x",
+    };
+    for (size_t i = 0; i < std::size(checks); ++i)
+        EXPECT_TRUE(checks[i]) << "check " << i;
+}
+
+// What a report shows of the program's bytes cannot act on a terminal, and
+// a shell reads its words back as they were.
+TEST(Kit, ReportWordsAreSafeAndExact)
+{
+    using kit::wording::Bytes;
+    const struct {
+        std::string bytes;
+        Bytes kind;
+        std::string shown;
+    } escapes[] = {
+        {"a\nb\t\\", Bytes::text, "a\\nb\\t\\\\"},
+        {"\033[2J\x7f\xff", Bytes::text, "\\033[2J\\177\\377"},
+        {"d\xc5\xbe", Bytes::text, "d\xc5\xbe"},            // UTF-8 stays
+        {"d\xc5\xbe", Bytes::binary, "d\\305\\276"},         // not in binary data
+        {"\"a\\n\"\n\033", Bytes::message, "\"a\\n\"\n\\033"},  // GoogleTest's escapes stay
+    };
+    for (const auto& e : escapes)
+        EXPECT_EQ(kit::wording::escaped(e.bytes, e.kind), e.shown);
+    const std::pair<std::string, std::string> words[] = {
+        {"$D/f.txt", "$D/f.txt"}, {"two words", "'two words'"}, {"it's", "'it'\\''s'"}, {"\033x", "$'\\033x'"}, {"", "''"},
+    };
+    for (const auto& [word, typed] : words)
+        EXPECT_EQ(kit::wording::shellWord(word), typed);
+}
+
+// A difference is told from where it starts, and briefly.
+TEST(Kit, DifferencesAreToldFromTheirStart)
+{
+    std::string megabyte(1 << 20, '\0'), spoiled = megabyte, line(150, 'a');
+    spoiled[1000] = 'X';
+    auto nuls = [](int n) {
+        std::string shown;
+        while (n-- > 0)
+            shown += "\\000";
+        return shown;
+    };
+    const struct {
+        std::string got, expected, told;
+    } rows[] = {
+        {"b\n", "a\n", "expected \"a\\n\", got \"b\\n\""},
+        {spoiled, megabyte, "1048576 bytes expected, 1048576 got; they differ at offset 1000 (bytes from offset 994):\n"
+                            "  expected  ...\"" + nuls(16) + "\"...\n"
+                            "  got       ...\"" + nuls(6) + "X" + nuls(9) + "\"..."},
+        {line, line + "more", "154 bytes expected, 150 got; the first 150 are the same, then expected ...\"aaaaaamore\", got the end"},
+        {"one\ntwo\nthree\n", "one\n2\nthree\n", "line 2 differs (3 lines expected, 3 got)\n"
+                                                 "  expected  \"2\"\n            \"three\"\n"
+                                                 "  got       \"two\"\n            \"three\""},
+        {"one\n", "one\ntwo\n", "line 2 differs (2 lines expected, 1 got)\n  expected  \"two\"\n  got       (no such line)"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(kit::wording::textDifference(r.got, r.expected), r.told);
 }
 
 TEST(Kit, EnvironmentEntriesReplaceAddAndRemove)

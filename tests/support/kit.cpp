@@ -66,11 +66,6 @@ std::vector<std::string> environment(const Options& options)
 }
 
 // Every program of the suite, looked up once, when a test first names one.
-struct SuiteProgram {
-    std::string name;
-    Location where;
-};
-
 const std::vector<SuiteProgram>& suite()
 {
     static const std::vector<SuiteProgram> programs = [] {
@@ -261,12 +256,35 @@ std::string makeTempDir(std::string_view parent, std::string_view stem)
     return name;
 }
 
+// What a test asked of the file at `path`, and where it asked.
+Origin onDisk(Origin::Kind kind, const std::string& path, const Asked& asked)
+{
+    return {.kind = kind, .path = path, .file = asked.file, .line = asked.line};
+}
+
+// The child's steps before the program runs, each of which may fail.
+enum class StartStep { dup2, open, chdir, setgroups, setgid, setuid, cgroup, exec };
+
+const char* nameOf(StartStep step)
+{
+    switch (step) {
+    case StartStep::dup2: return "dup2";
+    case StartStep::open: return "open";
+    case StartStep::chdir: return "chdir";
+    case StartStep::setgroups: return "setgroups";
+    case StartStep::setgid: return "setgid";
+    case StartStep::setuid: return "setuid";
+    case StartStep::cgroup: return "cgroup";
+    case StartStep::exec: return "exec";
+    }
+    return "start";
+}
+
 // What the child tells its parent when it cannot start the program.
 struct StartFailure {
-    int step;
+    StartStep step;
     int error;
 };
-constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open", "cgroup"};
 
 }  // namespace
 
@@ -335,7 +353,7 @@ Process::Process(const Options& options)
     if (pid_ == -1)
         abandon("fork");
     if (pid_ == 0) {
-        auto refuse = [&](int step) {
+        auto refuse = [&](StartStep step) {
             StartFailure failure{step, errno};
             [[maybe_unused]] ssize_t told = write(report[1], &failure, sizeof failure);
             _exit(127);
@@ -349,30 +367,30 @@ Process::Process(const Options& options)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         umask(options.umask);
         if (dup2(in[0], 0) == -1 || dup2(out[1], 1) == -1 || dup2(err[1], 2) == -1)
-            refuse(0);
+            refuse(StartStep::dup2);
         // A path in place of a pipe, opened before the working directory changes.
         for (auto [path, fd, flags] : {std::tuple{inputPath, 0, O_RDONLY}, std::tuple{outputPath, 1, O_WRONLY}}) {
             if (!path)
                 continue;
             int opened = open(path, flags);
             if (opened == -1)
-                refuse(6);
+                refuse(StartStep::open);
             if (dup2(opened, fd) == -1)
-                refuse(0);
+                refuse(StartStep::dup2);
             close(opened);
         }
         for (int fd : options.closed)
             close(fd);
         if (cwd && chdir(cwd) == -1)
-            refuse(1);
+            refuse(StartStep::chdir);
         // In a sandbox, its first process becomes uid 65534.
         if (options.unprivileged && !sandboxed) {
             if (setgroups(0, nullptr) == -1)
-                refuse(2);
+                refuse(StartStep::setgroups);
             if (setgid(65534) == -1)
-                refuse(3);
+                refuse(StartStep::setgid);
             if (setuid(65534) == -1)
-                refuse(4);
+                refuse(StartStep::setuid);
         }
         // It ends with the test, even one killed at its time limit.
         if (prctl(PR_SET_PDEATHSIG, SIGKILL) == -1 || getppid() != parent)
@@ -382,11 +400,11 @@ Process::Process(const Options& options)
         if (!joinCgroup.empty()) {
             int procs = open(joinCgroup.c_str(), O_WRONLY | O_CLOEXEC);
             if (procs == -1 || write(procs, "0", 1) != 1)
-                refuse(7);
+                refuse(StartStep::cgroup);
             close(procs);
         }
         execve(file.c_str(), argv.data(), envp.data());
-        refuse(5);
+        refuse(StartStep::exec);
     }
     setpgid(pid_, pid_);  // as the child does: whichever runs first
     close(in[0]);
@@ -410,7 +428,7 @@ Process::Process(const Options& options)
     close(report[0]);
     if (got == sizeof failure) {
         end();
-        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + startSteps[failure.step] +
+        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + nameOf(failure.step) +
                                  ": " + std::strerror(failure.error));
     }
 
@@ -582,13 +600,13 @@ void Process::closeInput(Millis deadline)
     closeInputBy(by(deadline));
 }
 
-std::optional<std::string> Process::readLine(Millis deadline)
+std::optional<Text> Process::readLine(Millis deadline)
 {
     pump(by(deadline), Goal::line);
     auto end = out_.find('\n');
     if (end == std::string::npos)
         return std::nullopt;
-    std::string line = out_.substr(0, end);
+    Text line(out_.substr(0, end), {.kind = Origin::Kind::line, .run = record_});
     out_.erase(0, end + 1);
     return line;
 }
@@ -615,19 +633,20 @@ Result Process::finish(Millis deadline)
     bool closed = pump(until, Goal::closed);
     pollfd ended{pidfd_, POLLIN, 0};
     auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
-    result.timedOut = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
-    result.out = std::move(out_);
-    result.err = std::move(err_);
-    result.outDropped = outDropped_;
-    result.errDropped = errDropped_;
+    bool late = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
 #ifdef KIT_COVERAGE_BUILD
-    dropCounterComplaints(result.err);
+    dropCounterComplaints(err_);
 #endif
     end();
-    if (WIFEXITED(*waitStatus_))
-        result.status = WEXITSTATUS(*waitStatus_);
-    if (WIFSIGNALED(*waitStatus_))
-        result.signal = WTERMSIG(*waitStatus_);
+    // Each field says which run and which output it is, for the case's report.
+    auto of = [this](Origin::Kind kind) { return Origin{.kind = kind, .run = record_}; };
+    result.out = Text(std::move(out_), of(Origin::Kind::output));
+    result.err = Text(std::move(err_), of(Origin::Kind::errors));
+    result.outDropped = outDropped_;
+    result.errDropped = errDropped_;
+    result.status = Number(WIFEXITED(*waitStatus_) ? WEXITSTATUS(*waitStatus_) : -1, of(Origin::Kind::status));
+    result.signal = Number(WIFSIGNALED(*waitStatus_) ? WTERMSIG(*waitStatus_) : 0, of(Origin::Kind::signal));
+    result.timedOut = Truth(late, of(Origin::Kind::timedOut));
     // A bound the program met fails its case by name.
     for (auto [dropped, stream] : {std::pair{result.outDropped, "standard output"}, {result.errDropped, "standard error"}})
         if (dropped > 0)
@@ -635,12 +654,20 @@ Result Process::finish(Millis deadline)
                           << " more bytes were dropped";
     if (refusedForks_)
         ADD_FAILURE() << "started more than " << sandbox::processes << " processes at once, the bound on a run";
-    if (sandboxed_ && result.signal == SIGXFSZ)
+    if (sandboxed_ && static_cast<int>(result.signal) == SIGXFSZ)
         ADD_FAILURE() << "wrote a file larger than " << (sandbox::fileBytes >> 20) << " MiB, the bound on each file";
-    if (sandboxed_ && result.signal == SIGXCPU)
+    if (sandboxed_ && static_cast<int>(result.signal) == SIGXCPU)
         ADD_FAILURE() << "used more than " << sandbox::cpuSeconds << " s of processor time, the bound on each process";
-    report::runEnded(record_, result);
+    report::runEnded(record_, result, deadline * slowdown());
     return result;
+}
+
+bool rootFor(const char* why)
+{
+    if (geteuid() == 0)
+        return true;
+    report::rowSkipped(std::string("needs root: ") + why);
+    return false;
 }
 
 Result run(const Options& options)
@@ -718,23 +745,16 @@ std::vector<std::string> command(const std::string& program)
     return argv;
 }
 
-namespace report {
-
-std::string programName(std::string_view path)
+const std::vector<SuiteProgram>& suitePrograms()
 {
-    const SuiteProgram* found = suiteProgram(path);
-    return found ? found->name : "";
+    return suite();
 }
 
-std::vector<std::pair<std::string, std::string>> programPaths()
+bool declarePrograms(std::string_view test, std::string_view programs)
 {
-    std::vector<std::pair<std::string, std::string>> paths;
-    for (const auto& program : suite())
-        paths.emplace_back(program.where.path, program.name);
-    return paths;
+    report::declare(test, programs);
+    return true;
 }
-
-}  // namespace report
 
 Peer::Peer(std::function<void(int fd)> serve)
 {
@@ -811,7 +831,7 @@ void makeDir(const std::string& path, mode_t mode)
         fail("chmod " + path);
 }
 
-std::string readFile(const std::string& path)
+Text readFile(const std::string& path, Asked asked)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1)
@@ -824,21 +844,21 @@ std::string readFile(const std::string& path)
     close(fd);
     if (r == -1)
         fail("read " + path);
-    return bytes;
+    return Text(std::move(bytes), onDisk(Origin::Kind::contents, path, asked));
 }
 
-bool exists(const std::string& path)
+Truth exists(const std::string& path, Asked asked)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return Truth(lstat(path.c_str(), &st) == 0, onDisk(Origin::Kind::presence, path, asked));
 }
 
-mode_t modeOf(const std::string& path)
+Mode modeOf(const std::string& path, Asked asked)
 {
     struct stat st;
     if (lstat(path.c_str(), &st) == -1)
         fail("lstat " + path);
-    return st.st_mode & 07777;
+    return Mode(st.st_mode & 07777, onDisk(Origin::Kind::mode, path, asked));
 }
 
 std::string errorText(int errnum)

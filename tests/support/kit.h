@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "observed.h"
+
 #include <bit>
 #include <chrono>
 #include <cstddef>
@@ -65,16 +67,18 @@ struct Options {
     Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
-// Standard output and error are kept up to 1 MiB each; a run that writes
-// more fails its case, and the bytes past the bound are counted, not kept.
+// Each field knows which run and which output it is (observed.h), for the
+// case's report; to a test it is the plain string, int or bool. Standard
+// output and error are kept up to 1 MiB each; a run that writes more fails
+// its case, and the bytes past the bound are counted, not kept.
 struct Result {
-    std::string out;
-    std::string err;
+    Text out;
+    Text err;
     std::size_t outDropped = 0;  // bytes of standard output past the bound
     std::size_t errDropped = 0;
-    int status = -1;     // exit status, or -1 if it did not exit
-    int signal = 0;      // the signal that ended it, if one did
-    bool timedOut = false;
+    Number status = -1;  // exit status, or -1 if it did not exit
+    Number signal = 0;   // the signal that ended it, if one did
+    Truth timedOut = false;
 };
 
 // A program in the background, in a process group of its own: feed its
@@ -98,7 +102,7 @@ public:
     void closeInput(Millis deadline = 5s);
     // The next line of standard output without its line feed; nothing at end
     // of output or when no whole line came before the deadline.
-    std::optional<std::string> readLine(Millis deadline = 5s);
+    std::optional<Text> readLine(Millis deadline = 5s);
     // Whether the process has ended, without waiting.
     bool exited();
     // Sends `sig` to the process alone (not its group).
@@ -140,6 +144,12 @@ struct Location {
     bool standIn = false;
 };
 Location locate(std::string_view name, const char* standIns);
+// Every program of the suite, in the course's order, and where it is found.
+struct SuiteProgram {
+    std::string name;
+    Location where;
+};
+const std::vector<SuiteProgram>& suitePrograms();
 
 // What starts a stand-in (SYSDRILLS_EMULATOR: "qemu-aarch64 -L /usr/...",
 // for programs built for another architecture); empty when they run here by
@@ -208,9 +218,11 @@ private:
 // Files and directories with exactly the mode given, whatever the umask.
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 void makeDir(const std::string& path, mode_t mode = 0755);
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);        // as lstat sees it
-mode_t modeOf(const std::string& path);      // permission bits, set-id and sticky
+// What a file holds, whether it is there (as lstat sees it), and its
+// permission bits, set-id and sticky; each names the file to the report.
+Text readFile(const std::string& path, Asked asked = {});
+Truth exists(const std::string& path, Asked asked = {});
+Mode modeOf(const std::string& path, Asked asked = {});
 std::string errorText(int errnum);           // strerror's text
 // The line perror prints for `message` when errno is `errnum`, line feed included.
 std::string perrorLine(std::string_view message, int errnum);
@@ -221,5 +233,10 @@ std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> words(std::string_view text);  // separated by blanks
 // A name no other test, running now or before, uses: stem-pid-counter.
 std::string uniqueName(std::string_view stem);
+// In a table of which only some rows need root (see SKIP_UNLESS_ROOT): false
+// when the tests run as anyone else, the row then told as skipped with the
+// reason, while the case's other rows still run:
+//   if (!ours && !kit::rootFor("an object of another user")) continue;
+bool rootFor(const char* why);
 
 }  // namespace kit
