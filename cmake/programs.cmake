@@ -12,6 +12,12 @@ foreach(folder IN LISTS folders)
     endif()
   endforeach()
 endforeach()
+# Their names, which the kit and tests/check take (tests/CMakeLists.txt).
+set(suiteProgramNames)
+foreach(program IN LISTS suitePrograms)
+  cmake_path(GET program FILENAME name)
+  list(APPEND suiteProgramNames ${name})
+endforeach()
 
 # A build for another architecture says what starts its programs here, and
 # in which byte order they keep their numbers ("big" or "little"), for the

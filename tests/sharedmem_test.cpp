@@ -514,8 +514,8 @@ TEST(Sharedmem, ObjectsOthersMayOpenAreRefused)
         bool ours;
     } objects[] = {{0640, true}, {0604, true}, {0600, false}, {0666, false}};
     for (auto [mode, ours] : objects) {
-        if (!ours)
-            SKIP_UNLESS_ROOT("an object of another user");
+        if (!ours && !kit::rootFor("an object of another user"))
+            continue;
         for (const auto& p : programs) {
             SCOPED_TRACE(testing::Message() << p.program << std::oct << " mode " << mode << " ours " << ours);
             ShmName shm;

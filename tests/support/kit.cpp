@@ -1,6 +1,7 @@
 // The test kit: processes with pipes and deadlines, temporary trees, file helpers.
 #include "kit.h"
 #include "report.h"
+#include "sandbox.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -9,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -64,11 +66,6 @@ std::vector<std::string> environment(const Options& options)
 }
 
 // Every program of the suite, looked up once, when a test first names one.
-struct SuiteProgram {
-    std::string name;
-    Location where;
-};
-
 const std::vector<SuiteProgram>& suite()
 {
     static const std::vector<SuiteProgram> programs = [] {
@@ -99,6 +96,12 @@ bool isProgram(const std::string& path)
     return suiteProgram(path) != nullptr;
 }
 
+bool isStandIn(const std::string& path)
+{
+    const SuiteProgram* found = suiteProgram(path);
+    return found && found->where.standIn;
+}
+
 // A program is slower under an emulator: every deadline is stretched by this much.
 int slowdown()
 {
@@ -110,25 +113,45 @@ Clock::time_point by(Millis deadline)
     return Clock::now() + deadline * slowdown();
 }
 
-std::vector<std::string> commandLine(const Options& options)
+// The command that starts the options' program: the sandbox (for a
+// stand-in, under tests/check), strace (for a fault), the emulator (for a
+// stand-in that needs one), then the program. `sandboxed` says whether the
+// sandbox is its first word.
+std::vector<std::string> commandLine(const Options& options, bool& sandboxed)
 {
     std::vector<std::string> argv;
     if (!options.argv.empty()) {
         argv = command(options.argv[0]);  // through the emulator, if it needs one
         argv.insert(argv.end(), options.argv.begin() + 1, options.argv.end());
     }
-    if (!options.fault)
+    if (options.fault) {
+        const Fault& f = *options.fault;
+        std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
+        if (!f.delay.empty())
+            inject += ":delay_enter=" + f.delay;
+        std::vector<std::string> traced{"strace", "-f", "-o", "/dev/null", "-e", inject};
+        if (!f.path.empty())
+            traced.insert(traced.end(), {"-P", f.path});
+        traced.push_back("--");
+        argv.insert(argv.begin(), traced.begin(), traced.end());
+    }
+    sandboxed = false;
+    auto standIn = std::find_if(argv.begin(), argv.end(), isStandIn);
+    if (!sandbox::enabled() || standIn == argv.end())
         return argv;
-    const Fault& f = *options.fault;
-    std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
-    if (!f.delay.empty())
-        inject += ":delay_enter=" + f.delay;
-    std::vector<std::string> traced{"strace", "-f", "-o", "/dev/null", "-e", inject};
-    if (!f.path.empty())
-        traced.insert(traced.end(), {"-P", f.path});
-    traced.push_back("--");
-    traced.insert(traced.end(), argv.begin(), argv.end());
-    return traced;
+    // A test's own wrapper (a shell line, env, prlimit) runs in the sandbox
+    // with the program; one that needs what the sandbox takes away (unshare
+    // and a mount) runs before it, and starts the sandboxed program itself.
+    if (std::filesystem::path(argv[0]).filename() == "unshare") {
+        auto from = standIn - static_cast<std::ptrdiff_t>(emulator().size());
+        std::vector<std::string> inner(from, argv.end());
+        argv.erase(from, argv.end());
+        auto line = sandbox::wrapped(inner, false);
+        argv.insert(argv.end(), line.begin(), line.end());
+        return argv;
+    }
+    sandboxed = true;
+    return sandbox::wrapped(argv, options.unprivileged);
 }
 
 // uid 65534 may not be able to search the directories above the build (a
@@ -233,12 +256,35 @@ std::string makeTempDir(std::string_view parent, std::string_view stem)
     return name;
 }
 
+// What a test asked of the file at `path`, and where it asked.
+Origin onDisk(Origin::Kind kind, const std::string& path, const Asked& asked)
+{
+    return {.kind = kind, .path = path, .file = asked.file, .line = asked.line};
+}
+
+// The child's steps before the program runs, each of which may fail.
+enum class StartStep { dup2, open, chdir, setgroups, setgid, setuid, cgroup, exec };
+
+const char* nameOf(StartStep step)
+{
+    switch (step) {
+    case StartStep::dup2: return "dup2";
+    case StartStep::open: return "open";
+    case StartStep::chdir: return "chdir";
+    case StartStep::setgroups: return "setgroups";
+    case StartStep::setgid: return "setgid";
+    case StartStep::setuid: return "setuid";
+    case StartStep::cgroup: return "cgroup";
+    case StartStep::exec: return "exec";
+    }
+    return "start";
+}
+
 // What the child tells its parent when it cannot start the program.
 struct StartFailure {
-    int step;
+    StartStep step;
     int error;
 };
-constexpr const char* startSteps[] = {"dup2", "chdir", "setgroups", "setgid", "setuid", "exec", "open"};
 
 }  // namespace
 
@@ -248,7 +294,8 @@ Process::Process(const Options& options)
         throw std::logic_error("an unprivileged run needs root: start the test with SKIP_UNLESS_ROOT");
     // Everything the child needs is made before the fork: after it, only
     // async-signal-safe calls.
-    auto argvStrings = commandLine(options);
+    bool sandboxed;
+    auto argvStrings = commandLine(options, sandboxed);
     auto envStrings = environment(options);
     if (options.unprivileged) {
         stage_ = makeTempDir("/tmp", "kit-stage");
@@ -264,27 +311,41 @@ Process::Process(const Options& options)
     }
     // Recorded (and its programs checked against the case's labels) before it starts.
     record_ = report::runStarted(options);
-    auto argv = pointers(argvStrings);
-    auto envp = pointers(envStrings);
+    std::string file = sandbox::executable(argvStrings[0]);
     const char* cwd = options.cwd.empty() ? nullptr : options.cwd.c_str();
     const char* inputPath = options.inputPath.empty() ? nullptr : options.inputPath.c_str();
     const char* outputPath = options.outputPath.empty() ? nullptr : options.outputPath.c_str();
 
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1}, channel[2] = {-1, -1};
     // Before there is a child, a failure releases what was made and throws.
     auto abandon = [&](const char* what) {
         int saved = errno;
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1], channel[0], channel[1]})
             if (fd != -1)
                 close(fd);
         if (!stage_.empty())
             removeTree(stage_);
+        sandbox::removeCgroup(cgroup_);
         errno = saved;
         fail(what);
     };
     if (pipe2(in, O_CLOEXEC) == -1 || pipe2(out, O_CLOEXEC) == -1 || pipe2(err, O_CLOEXEC) == -1 ||
         pipe2(report, O_CLOEXEC) == -1)
         abandon("pipe2");
+    // The sandbox's first process says on this socket which process the
+    // program is, whether it started and how it ended.
+    if (sandboxed) {
+        int on = 1;
+        if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, channel) == -1 ||
+            setsockopt(channel[0], SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == -1)
+            abandon("socketpair");
+        envStrings.push_back("KIT_SANDBOX_SOCKET=" + std::to_string(channel[1]));
+        cgroup_ = sandbox::makeCgroup();
+    }
+    std::string joinCgroup = cgroup_.empty() ? "" : cgroup_ + "/cgroup.procs";
+    auto argv = pointers(argvStrings);
+    auto envp = pointers(envStrings);
+    pid_t parent = getpid();
     // A test must survive writing to a program that has stopped reading.
     signal(SIGPIPE, SIG_IGN);
 
@@ -292,7 +353,7 @@ Process::Process(const Options& options)
     if (pid_ == -1)
         abandon("fork");
     if (pid_ == 0) {
-        auto refuse = [&](int step) {
+        auto refuse = [&](StartStep step) {
             StartFailure failure{step, errno};
             [[maybe_unused]] ssize_t told = write(report[1], &failure, sizeof failure);
             _exit(127);
@@ -306,41 +367,57 @@ Process::Process(const Options& options)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         umask(options.umask);
         if (dup2(in[0], 0) == -1 || dup2(out[1], 1) == -1 || dup2(err[1], 2) == -1)
-            refuse(0);
+            refuse(StartStep::dup2);
         // A path in place of a pipe, opened before the working directory changes.
         for (auto [path, fd, flags] : {std::tuple{inputPath, 0, O_RDONLY}, std::tuple{outputPath, 1, O_WRONLY}}) {
             if (!path)
                 continue;
             int opened = open(path, flags);
             if (opened == -1)
-                refuse(6);
+                refuse(StartStep::open);
             if (dup2(opened, fd) == -1)
-                refuse(0);
+                refuse(StartStep::dup2);
             close(opened);
         }
         for (int fd : options.closed)
             close(fd);
         if (cwd && chdir(cwd) == -1)
-            refuse(1);
-        if (options.unprivileged) {
+            refuse(StartStep::chdir);
+        // In a sandbox, its first process becomes uid 65534.
+        if (options.unprivileged && !sandboxed) {
             if (setgroups(0, nullptr) == -1)
-                refuse(2);
+                refuse(StartStep::setgroups);
             if (setgid(65534) == -1)
-                refuse(3);
+                refuse(StartStep::setgid);
             if (setuid(65534) == -1)
-                refuse(4);
+                refuse(StartStep::setuid);
         }
-        execvpe(argv[0], argv.data(), envp.data());
-        refuse(5);
+        // It ends with the test, even one killed at its time limit.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) == -1 || getppid() != parent)
+            _exit(127);
+        if (channel[1] != -1)
+            fcntl(channel[1], F_SETFD, 0);
+        if (!joinCgroup.empty()) {
+            int procs = open(joinCgroup.c_str(), O_WRONLY | O_CLOEXEC);
+            if (procs == -1 || write(procs, "0", 1) != 1)
+                refuse(StartStep::cgroup);
+            close(procs);
+        }
+        execve(file.c_str(), argv.data(), envp.data());
+        refuse(StartStep::exec);
     }
     setpgid(pid_, pid_);  // as the child does: whichever runs first
     close(in[0]);
     close(out[1]);
     close(err[1]);
     close(report[1]);
+    if (channel[1] != -1)
+        close(channel[1]);
     in_ = in[1];
     outFd_ = out[0];
     errFd_ = err[0];
+    channel_ = channel[0];
+    sandboxed_ = sandboxed;
 
     // The report pipe closes at the exec; bytes on it say what went wrong.
     StartFailure failure;
@@ -351,7 +428,7 @@ Process::Process(const Options& options)
     close(report[0]);
     if (got == sizeof failure) {
         end();
-        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + startSteps[failure.step] +
+        throw std::runtime_error("cannot start " + argvStrings[0] + ": " + nameOf(failure.step) +
                                  ": " + std::strerror(failure.error));
     }
 
@@ -366,7 +443,46 @@ Process::Process(const Options& options)
         errno = saved;
         fail("pidfd_open");
     }
+    if (channel_ != -1)
+        awaitSandbox(by(options.deadline), options.argv[0]);
     toSend_ = options.input;
+}
+
+// Waits until the sandbox has started the program or failed to: a program
+// that cannot be started throws, as outside a sandbox.
+void Process::awaitSandbox(TimePoint until, const std::string& name)
+{
+    for (;;) {
+        pollfd fds[2] = {{channel_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
+        auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
+        if (left <= 0 || poll(fds, 2, static_cast<int>(left)) <= 0 || !(fds[0].revents & POLLIN))
+            return;  // the sandbox ended first: finish() shows what it said
+        sandbox::Message message{};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec part{&message, sizeof message};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        if (recvmsg(channel_, &header, MSG_DONTWAIT) != sizeof message)
+            continue;
+        if (message.kind == 'x')
+            return;
+        if (message.kind == 'p') {
+            cmsghdr* c = CMSG_FIRSTHDR(&header);
+            ucred who;
+            if (c && c->cmsg_type == SCM_CREDENTIALS) {
+                std::memcpy(&who, CMSG_DATA(c), sizeof who);
+                programPid_ = who.pid;
+            }
+        }
+        if (message.kind == 'f') {
+            end();
+            throw std::runtime_error("cannot start " + name + ": " + sandbox::steps[message.a] + ": " +
+                                     std::strerror(message.b));
+        }
+    }
 }
 
 Process::~Process()
@@ -384,12 +500,20 @@ void Process::end()
         while (waitpid(pid_, &status, 0) == -1 && errno == EINTR) {
         }
         waitStatus_ = status;
+        // The program's own status: the sandbox only says 128 and a signal.
+        sandbox::Message message;
+        while (channel_ != -1 && recv(channel_, &message, sizeof message, MSG_DONTWAIT) == sizeof message)
+            if (message.kind == 'w')
+                waitStatus_ = message.a;
     }
-    for (int* fd : {&pidfd_, &in_, &outFd_, &errFd_})
+    for (int* fd : {&pidfd_, &in_, &outFd_, &errFd_, &channel_})
         if (*fd != -1) {
             close(*fd);
             *fd = -1;
         }
+    if (sandbox::removeCgroup(cgroup_))
+        refusedForks_ = true;
+    cgroup_.clear();
     if (!stage_.empty()) {
 #ifdef KIT_COVERAGE_BUILD
         keepCounters(stage_);
@@ -438,11 +562,16 @@ bool Process::pump(TimePoint until, Goal goal)
             }
             int& fd = fds[i].fd == outFd_ ? outFd_ : errFd_;
             std::string& sink = fd == outFd_ ? out_ : err_;
+            std::size_t& dropped = fd == outFd_ ? outDropped_ : errDropped_;
             char buf[65536];
             ssize_t r = read(fd, buf, sizeof buf);
-            if (r > 0)
-                sink.append(buf, r);
-            else if (r == 0 || errno != EAGAIN) {
+            if (r > 0) {
+                // Kept up to the bound, the rest counted.
+                std::size_t room = sandbox::outputBytes - std::min(sandbox::outputBytes, sink.size());
+                std::size_t kept = std::min(room, static_cast<std::size_t>(r));
+                sink.append(buf, kept);
+                dropped += r - kept;
+            } else if (r == 0 || errno != EAGAIN) {
                 close(fd);
                 fd = -1;
             }
@@ -471,13 +600,13 @@ void Process::closeInput(Millis deadline)
     closeInputBy(by(deadline));
 }
 
-std::optional<std::string> Process::readLine(Millis deadline)
+std::optional<Text> Process::readLine(Millis deadline)
 {
     pump(by(deadline), Goal::line);
     auto end = out_.find('\n');
     if (end == std::string::npos)
         return std::nullopt;
-    std::string line = out_.substr(0, end);
+    Text line(out_.substr(0, end), {.kind = Origin::Kind::line, .run = record_});
     out_.erase(0, end + 1);
     return line;
 }
@@ -492,7 +621,7 @@ bool Process::exited()
 void Process::kill(int sig)
 {
     if (!exited())
-        ::kill(pid_, sig);
+        ::kill(pid(), sig);
 }
 
 Result Process::finish(Millis deadline)
@@ -504,19 +633,41 @@ Result Process::finish(Millis deadline)
     bool closed = pump(until, Goal::closed);
     pollfd ended{pidfd_, POLLIN, 0};
     auto left = std::chrono::duration_cast<Millis>(until - Clock::now()).count();
-    result.timedOut = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
-    result.out = std::move(out_);
-    result.err = std::move(err_);
+    bool late = !closed || poll(&ended, 1, static_cast<int>(std::max<long>(left, 0))) != 1;
 #ifdef KIT_COVERAGE_BUILD
-    dropCounterComplaints(result.err);
+    dropCounterComplaints(err_);
 #endif
     end();
-    if (WIFEXITED(*waitStatus_))
-        result.status = WEXITSTATUS(*waitStatus_);
-    if (WIFSIGNALED(*waitStatus_))
-        result.signal = WTERMSIG(*waitStatus_);
-    report::runEnded(record_, result);
+    // Each field says which run and which output it is, for the case's report.
+    auto of = [this](Origin::Kind kind) { return Origin{.kind = kind, .run = record_}; };
+    result.out = Text(std::move(out_), of(Origin::Kind::output));
+    result.err = Text(std::move(err_), of(Origin::Kind::errors));
+    result.outDropped = outDropped_;
+    result.errDropped = errDropped_;
+    result.status = Number(WIFEXITED(*waitStatus_) ? WEXITSTATUS(*waitStatus_) : -1, of(Origin::Kind::status));
+    result.signal = Number(WIFSIGNALED(*waitStatus_) ? WTERMSIG(*waitStatus_) : 0, of(Origin::Kind::signal));
+    result.timedOut = Truth(late, of(Origin::Kind::timedOut));
+    // A bound the program met fails its case by name.
+    for (auto [dropped, stream] : {std::pair{result.outDropped, "standard output"}, {result.errDropped, "standard error"}})
+        if (dropped > 0)
+            ADD_FAILURE() << "wrote more than 1 MiB to " << stream << ": the first 1 MiB is kept, and " << dropped
+                          << " more bytes were dropped";
+    if (refusedForks_)
+        ADD_FAILURE() << "started more than " << sandbox::processes << " processes at once, the bound on a run";
+    if (sandboxed_ && static_cast<int>(result.signal) == SIGXFSZ)
+        ADD_FAILURE() << "wrote a file larger than " << (sandbox::fileBytes >> 20) << " MiB, the bound on each file";
+    if (sandboxed_ && static_cast<int>(result.signal) == SIGXCPU)
+        ADD_FAILURE() << "used more than " << sandbox::cpuSeconds << " s of processor time, the bound on each process";
+    report::runEnded(record_, result, deadline * slowdown());
     return result;
+}
+
+bool rootFor(const char* why)
+{
+    if (geteuid() == 0)
+        return true;
+    report::rowSkipped(std::string("needs root: ") + why);
+    return false;
 }
 
 Result run(const Options& options)
@@ -549,8 +700,10 @@ Location locate(std::string_view name, const char* standIns)
     if (standIns && *standIns) {
         // Absolute, so that a run in another working directory finds it too.
         auto path = (std::filesystem::absolute(standIns) / name).lexically_normal();
+        // Whatever holds the name replaces the build's program, even a link
+        // that dangles or a file that cannot run: its runs then fail, saying why.
         struct stat st;
-        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0)
+        if (lstat(path.c_str(), &st) == 0)
             return {path.string(), true};
     }
     return {(workedPrograms() / name).string(), false};
@@ -592,23 +745,16 @@ std::vector<std::string> command(const std::string& program)
     return argv;
 }
 
-namespace report {
-
-std::string programName(std::string_view path)
+const std::vector<SuiteProgram>& suitePrograms()
 {
-    const SuiteProgram* found = suiteProgram(path);
-    return found ? found->name : "";
+    return suite();
 }
 
-std::vector<std::pair<std::string, std::string>> programPaths()
+bool declarePrograms(std::string_view test, std::string_view programs)
 {
-    std::vector<std::pair<std::string, std::string>> paths;
-    for (const auto& program : suite())
-        paths.emplace_back(program.where.path, program.name);
-    return paths;
+    report::declare(test, programs);
+    return true;
 }
-
-}  // namespace report
 
 Peer::Peer(std::function<void(int fd)> serve)
 {
@@ -651,11 +797,13 @@ Peer::~Peer()
 TempDir::TempDir(std::string_view parent) : path_(makeTempDir(parent, "suite"))
 {
     report::tempDir(path_, true);
+    sandbox::caseDir(path_, true);
 }
 
 TempDir::~TempDir()
 {
     report::tempDir(path_, false);
+    sandbox::caseDir(path_, false);
     removeTree(path_);
 }
 
@@ -683,7 +831,7 @@ void makeDir(const std::string& path, mode_t mode)
         fail("chmod " + path);
 }
 
-std::string readFile(const std::string& path)
+Text readFile(const std::string& path, Asked asked)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd == -1)
@@ -696,21 +844,21 @@ std::string readFile(const std::string& path)
     close(fd);
     if (r == -1)
         fail("read " + path);
-    return bytes;
+    return Text(std::move(bytes), onDisk(Origin::Kind::contents, path, asked));
 }
 
-bool exists(const std::string& path)
+Truth exists(const std::string& path, Asked asked)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return Truth(lstat(path.c_str(), &st) == 0, onDisk(Origin::Kind::presence, path, asked));
 }
 
-mode_t modeOf(const std::string& path)
+Mode modeOf(const std::string& path, Asked asked)
 {
     struct stat st;
     if (lstat(path.c_str(), &st) == -1)
         fail("lstat " + path);
-    return st.st_mode & 07777;
+    return Mode(st.st_mode & 07777, onDisk(Origin::Kind::mode, path, asked));
 }
 
 std::string errorText(int errnum)

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "observed.h"
+
 #include <bit>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -64,12 +67,18 @@ struct Options {
     Millis deadline = 20s;             // then the program is killed (every deadline: 4 times under an emulator)
 };
 
+// Each field knows which run and which output it is (observed.h), for the
+// case's report; to a test it is the plain string, int or bool. Standard
+// output and error are kept up to 1 MiB each; a run that writes more fails
+// its case, and the bytes past the bound are counted, not kept.
 struct Result {
-    std::string out;
-    std::string err;
-    int status = -1;     // exit status, or -1 if it did not exit
-    int signal = 0;      // the signal that ended it, if one did
-    bool timedOut = false;
+    Text out;
+    Text err;
+    std::size_t outDropped = 0;  // bytes of standard output past the bound
+    std::size_t errDropped = 0;
+    Number status = -1;  // exit status, or -1 if it did not exit
+    Number signal = 0;   // the signal that ended it, if one did
+    Truth timedOut = false;
 };
 
 // A program in the background, in a process group of its own: feed its
@@ -86,13 +95,14 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    pid_t pid() const { return pid_; }
+    // The program's process id (strace's, for a fault), in a sandbox too.
+    pid_t pid() const { return programPid_ > 0 ? programPid_ : pid_; }
     // Writes bytes to standard input (waiting at most `deadline` for room).
     bool send(std::string_view bytes, Millis deadline = 5s);
     void closeInput(Millis deadline = 5s);
     // The next line of standard output without its line feed; nothing at end
     // of output or when no whole line came before the deadline.
-    std::optional<std::string> readLine(Millis deadline = 5s);
+    std::optional<Text> readLine(Millis deadline = 5s);
     // Whether the process has ended, without waiting.
     bool exited();
     // Sends `sig` to the process alone (not its group).
@@ -107,10 +117,16 @@ private:
     bool pump(TimePoint until, Goal goal);
     void closeInputBy(TimePoint until);
     void end();  // kills the group, reaps the program, closes everything
+    void awaitSandbox(TimePoint until, const std::string& name);
 
-    pid_t pid_ = -1;
+    pid_t pid_ = -1, programPid_ = -1;
     int pidfd_ = -1, in_ = -1, outFd_ = -1, errFd_ = -1;
+    int channel_ = -1;  // from the sandbox's first process, when the program runs in one
+    bool sandboxed_ = false;
+    std::string cgroup_;  // the run's own, bounding its processes
+    bool refusedForks_ = false;
     std::string toSend_, out_, err_, stage_;
+    std::size_t outDropped_ = 0, errDropped_ = 0;
     std::optional<int> waitStatus_;
     int record_ = -1;  // this run in the case's report
 };
@@ -128,12 +144,20 @@ struct Location {
     bool standIn = false;
 };
 Location locate(std::string_view name, const char* standIns);
+// Every program of the suite, in the course's order, and where it is found.
+struct SuiteProgram {
+    std::string name;
+    Location where;
+};
+const std::vector<SuiteProgram>& suitePrograms();
 
 // What starts a stand-in (SYSDRILLS_EMULATOR: "qemu-aarch64 -L /usr/...",
 // for programs built for another architecture); empty when they run here by
 // themselves. The kit puts it before a stand-in it starts; a test that has
 // another program start one (sh -c, env, unshare) gives that one
-// `command(PROGRAM)`.
+// `command(PROGRAM)`. Under tests/check (SYSDRILLS_SANDBOX) a run that names a
+// stand-in runs in a sandbox, that other program with it; unshare alone runs
+// outside, and the sandbox starts where the stand-in's command begins.
 const std::vector<std::string>& emulator();
 std::vector<std::string> command(const std::string& program);
 
@@ -194,9 +218,11 @@ private:
 // Files and directories with exactly the mode given, whatever the umask.
 void writeFile(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 void makeDir(const std::string& path, mode_t mode = 0755);
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);        // as lstat sees it
-mode_t modeOf(const std::string& path);      // permission bits, set-id and sticky
+// What a file holds, whether it is there (as lstat sees it), and its
+// permission bits, set-id and sticky; each names the file to the report.
+Text readFile(const std::string& path, Asked asked = {});
+Truth exists(const std::string& path, Asked asked = {});
+Mode modeOf(const std::string& path, Asked asked = {});
 std::string errorText(int errnum);           // strerror's text
 // The line perror prints for `message` when errno is `errnum`, line feed included.
 std::string perrorLine(std::string_view message, int errnum);
@@ -207,5 +233,10 @@ std::vector<std::string> lines(std::string_view text);
 std::vector<std::string> words(std::string_view text);  // separated by blanks
 // A name no other test, running now or before, uses: stem-pid-counter.
 std::string uniqueName(std::string_view stem);
+// In a table of which only some rows need root (see SKIP_UNLESS_ROOT): false
+// when the tests run as anyone else, the row then told as skipped with the
+// reason, while the case's other rows still run:
+//   if (!ours && !kit::rootFor("an object of another user")) continue;
+bool rootFor(const char* why);
 
 }  // namespace kit

@@ -2,21 +2,25 @@
 // tests/check a plain report of each case: what it checks, the commands it
 // ran as a shell would type them, and what differed from what was expected.
 #include "report.h"
+#include "wording.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <set>
@@ -25,7 +29,18 @@
 namespace kit {
 namespace {
 
+using namespace wording;
+
 // ---- Labels ---------------------------------------------------------------
+
+// The suite program's name if `path` is one as the tests start it, else "".
+std::string programName(std::string_view path)
+{
+    for (const auto& program : suitePrograms())
+        if (program.where.path == path)
+            return program.name;
+    return "";
+}
 
 // "Suite.Test" (without an instantiation's prefix or a parameter), or
 // "Suite.Test/parameter" for one parameter alone -> programs.
@@ -37,8 +52,8 @@ std::map<std::string, std::vector<std::string>, std::less<>>& declared()
 
 bool isProgramName(const std::string& name)
 {
-    auto all = words(KIT_PROGRAM_NAMES);
-    return std::find(all.begin(), all.end(), name) != all.end();
+    const auto& all = suitePrograms();
+    return std::any_of(all.begin(), all.end(), [&](const auto& program) { return program.name == name; });
 }
 
 std::string lowered(std::string text)
@@ -116,20 +131,30 @@ int writeLabels(const std::string& file, const std::string& binary)
 // A run in words, taken while the case's directories still exist.
 struct Run {
     Options options;
+    std::string row;      // the case's SCOPED_TRACE when it started: which row of a table
     std::string command;  // as a shell would type it
-    std::string calls;    // the system calls it makes fail or holds back
+    std::string calls;    // the system calls it makes fail or holds back, in words
     std::string before;   // the case's directories as the run found them
     std::optional<Result> result;
+    Millis deadline{};
+};
+
+// A value a check compared, as the kit saw it (observed.h).
+struct Observation {
+    const void* object;
+    Origin origin;
+    std::string got, expected;
+    bool equal;
 };
 
 // A check that failed, in words, and the run it followed.
 struct Finding {
-    std::string row;      // the case's SCOPED_TRACE: which row of a table
+    std::string row;
     int run = -1;
-    std::string field;    // "exit status", "standard error", "on disk: contents of f.md"...
-    std::string expected, actual, note;
+    std::string what;     // "exit status", "the contents of $D/f.md"...
+    std::string text;     // what differed, one or more lines
+    bool aboutEnding = false;  // it says already how the run ended
     std::string after;    // the directories when a check on disk failed
-    std::string diff;     // two texts of several lines, line by line
 };
 
 struct Case {
@@ -137,10 +162,16 @@ struct Case {
     std::set<std::string> started;  // programs
     std::vector<Finding> findings;
     std::string skipped;
+    std::vector<std::string> rowsSkipped;  // the reason of each row skipped
+    // Since the last failure: what was compared, and what a message printed.
+    std::vector<Observation> observations;
+    std::set<const void*> shown;
 };
 
 Case current;
-std::vector<std::string> liveDirs;                 // kit::TempDir, oldest first
+// Runs and checks may come from a peer's thread, and a reading while a failure is told.
+std::recursive_mutex currentLock;
+std::vector<std::string> liveDirs;                   // kit::TempDir, oldest first
 std::vector<std::pair<std::string, std::string>> dirNames;  // path -> $D, $D2... in this case
 bool labelsWrong = false;
 
@@ -158,9 +189,9 @@ const std::string& nameForDir(const std::string& path)
 // A path or argument with the case's directories as $D and programs by name.
 std::string shortened(std::string text)
 {
-    for (const auto& [path, name] : report::programPaths())
-        for (size_t at; (at = text.find(path)) != std::string::npos;)
-            text.replace(at, path.size(), name);
+    for (const auto& program : suitePrograms())
+        for (size_t at; (at = text.find(program.where.path)) != std::string::npos;)
+            text.replace(at, program.where.path.size(), program.name);
     // The case's directories, those already removed too (a message may name one).
     for (const auto& dir : liveDirs)
         nameForDir(dir);
@@ -170,71 +201,45 @@ std::string shortened(std::string text)
     return text;
 }
 
-std::string quoted(const std::string& word)
+// The strace that fails or holds back a call, as the kit starts it.
+std::string straceWords(const Fault& f)
 {
-    bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("_./=:,+-@%$").find(c) != std::string_view::npos;
-    });
-    if (plain)
-        return word;
-    std::string out = "'";
-    for (char c : word)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+    std::string inject = "inject=" + f.call + (f.error.empty() ? "" : ":error=" + f.error) + ":when=" + f.when;
+    if (!f.delay.empty())
+        inject += ":delay_enter=" + f.delay;
+    std::string words = "strace -f -o /dev/null -e " + shellWord(inject);
+    if (!f.path.empty())
+        words += " -P " + shellWord(shortened(f.path));
+    return words + " -- ";
 }
 
-// Bytes as printf would take them back, cut short when long.
-std::string printfText(const std::string& bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes.substr(0, 80)) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\\') out += "\\\\";
-        else if (c == '%') out += "%%";
-        else if (c == '\'') out += "'\\''";
-        else if (c < 32 || c > 126) { char octal[8]; std::snprintf(octal, sizeof octal, "\\%03o", c); out += octal; }
-        else out += static_cast<char>(c);
-    }
-    return "printf '" + out + "'" + (bytes.size() > 80 ? " ...(" + std::to_string(bytes.size()) + " bytes in all)" : "");
-}
-
+// The run as a shell would type it: every redirection and wrapper the kit
+// adds, so that typing it in the case's directory does what the case did.
 std::string commandLine(const Options& o)
 {
     std::string line;
     if (!o.cwd.empty())
-        line += "cd " + quoted(shortened(o.cwd)) + " && ";
-    if (o.umask != 022) {
-        char mask[8];
-        std::snprintf(mask, sizeof mask, "%03o", static_cast<unsigned>(o.umask));
-        line += std::string("umask ") + mask + "; ";
-    }
+        line += "cd " + shellWord(shortened(o.cwd)) + " && ";
+    if (o.umask != 022)
+        line += "umask " + octal(o.umask, 3) + " && ";
     if (!o.input.empty())
         line += printfText(o.input) + " | ";
     for (const auto& entry : o.env)
-        line += entry.find('=') == std::string::npos ? "env -u " + entry + " " : quoted(entry) + " ";
+        line += entry.find('=') == std::string::npos ? "env -u " + entry + " " : shellWord(entry) + " ";
     if (o.unprivileged)
         line += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (o.fault)
+        line += straceWords(*o.fault);
     for (size_t i = 0; i < o.argv.size(); ++i)
-        line += (i ? " " : "") + quoted(shortened(o.argv[i]));
+        line += (i ? " " : "") + shellWord(shortened(o.argv[i]));
     if (!o.inputPath.empty())
-        line += " < " + quoted(shortened(o.inputPath));
+        line += " <" + shellWord(shortened(o.inputPath));
     if (!o.outputPath.empty())
-        line += " > " + quoted(shortened(o.outputPath));
+        line += " >" + shellWord(shortened(o.outputPath));
+    // Closed after the paths are opened, as the kit does.
+    for (int fd : o.closed)
+        line += fd == 0 ? " <&-" : fd == 1 ? " >&-" : " " + std::to_string(fd) + ">&-";
     return line;
-}
-
-std::string ordinal(const std::string& when)
-{
-    bool onward = !when.empty() && when.back() == '+';
-    std::string n = onward ? when.substr(0, when.size() - 1) : when;
-    std::string suffix = "th";
-    if (n.size() < 2 || n[n.size() - 2] != '1') {
-        if (n.back() == '1') suffix = "st";
-        else if (n.back() == '2') suffix = "nd";
-        else if (n.back() == '3') suffix = "rd";
-    }
-    return n + suffix + (onward ? " and every later" : "");
 }
 
 // The system calls a run makes fail or holds back, in words; "" for none.
@@ -260,13 +265,6 @@ std::string callsOf(const Options& o)
     return "";
 }
 
-std::string modeText(mode_t mode)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
-}
-
 void listInto(const std::string& path, const std::string& shown, int depth, std::vector<std::string>& entries)
 {
     DIR* dir = opendir(path.c_str());
@@ -281,24 +279,26 @@ void listInto(const std::string& path, const std::string& shown, int depth, std:
     closedir(dir);
     std::sort(names.begin(), names.end());
     for (const auto& name : names) {
-        std::string full = path + "/" + name, label = shown.empty() ? name : shown + "/" + name;
+        // A name the program made is shown escaped, as its output is.
+        std::string full = path + "/" + name, label = shown.empty() ? escaped(name) : shown + "/" + escaped(name);
         struct stat st;
         if (lstat(full.c_str(), &st) == -1)
             continue;
+        std::string mode = octal(st.st_mode & 07777, 4);
         if (S_ISDIR(st.st_mode)) {
-            entries.push_back(label + "/ (" + std::to_string(st.st_size) + " bytes, " + modeText(st.st_mode) + ")");
+            entries.push_back(label + "/ (" + std::to_string(st.st_size) + " bytes, " + mode + ")");
             if (depth < 2)
                 listInto(full, label, depth + 1, entries);
         } else if (S_ISLNK(st.st_mode)) {
             char target[4096];
             ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
-            entries.push_back(label + " -> " + shortened(std::string(target, n > 0 ? n : 0)));
+            entries.push_back(label + " -> " + escaped(shortened(std::string(target, n > 0 ? n : 0))));
         } else if (S_ISREG(st.st_mode)) {
             entries.push_back(label + " (" + std::to_string(st.st_size) + (st.st_size == 1 ? " byte, " : " bytes, ") +
-                              modeText(st.st_mode) + ")");
+                              mode + ")");
         } else {
             std::string kind = S_ISFIFO(st.st_mode) ? "FIFO" : S_ISSOCK(st.st_mode) ? "socket" : "device";
-            entries.push_back(label + " (" + kind + ", " + modeText(st.st_mode) + ")");
+            entries.push_back(label + " (" + kind + ", " + mode + ")");
         }
     }
 }
@@ -331,192 +331,193 @@ std::string listing(const Options& o)
 
 // ---- A failed check in words ----------------------------------------------------
 
-// What an expression of the tests looks at: r.status, r.err, kit::readFile(dir / "f.md")...
-std::string fieldOf(const std::string& expression)
+// What an observed value is, in the learner's words.
+std::string whatOf(const Origin& origin)
 {
-    static const std::regex literal("\"([^\"]*)\"");
-    std::string subject;
-    for (std::sregex_iterator it(expression.begin(), expression.end(), literal), end; it != end; ++it)
-        subject = (*it)[1];
-    auto has = [&](const char* pattern) { return std::regex_search(expression, std::regex(pattern)); };
-    if (has("readLine"))
-        return "the next line of standard output";
-    if (has("\\.status\\b"))
-        return "exit status";
-    if (has("\\.err\\b"))
-        return "standard error";
-    if (has("lastLine\\("))
-        return "the last line of standard output";
-    if (has("\\.out\\b"))
-        return "standard output";
-    if (has("\\.signal\\b"))
-        return "the signal that ended it";
-    if (has("\\.timedOut\\b"))
-        return "whether it ran past its deadline";
-    if (has("readFile\\("))
-        return "on disk: the contents of " + subject;
-    if (has("modeOf\\("))
-        return "on disk: the mode of " + subject;
-    if (has("exists\\("))
-        return "on disk: whether " + (subject.empty() ? std::string("it") : subject) + " exists";
-    if (has("entriesOf\\(") || has("inodeOf\\(") || has("stat\\("))
-        return "on disk: " + (subject.empty() ? std::string("the files") : subject);
-    return "";
+    std::string path = escaped(shortened(origin.path));
+    switch (origin.kind) {
+    case Origin::Kind::output: return "standard output";
+    case Origin::Kind::errors: return "standard error";
+    case Origin::Kind::line: return "the next line of standard output";
+    case Origin::Kind::status: return "exit status";
+    case Origin::Kind::signal: return "the signal that ended it";
+    case Origin::Kind::timedOut: return "whether it ran past its deadline";
+    case Origin::Kind::contents: return "on disk: the contents of " + path;
+    case Origin::Kind::mode: return "on disk: the mode of " + path;
+    case Origin::Kind::presence: return "on disk: whether " + path + " exists";
+    case Origin::Kind::none: break;
+    }
+    return "a value the case took from the run";
 }
 
-Finding understand(std::string message)
+// How a run ended, if not by exit: "was killed by SIGSEGV".
+std::string endingOf(const Run& run)
+{
+    // Read as plain values: the report's own readings are no checks.
+    if (!run.result || static_cast<int>(run.result->status) != -1)
+        return "";
+    if (run.result->timedOut.value())
+        return "did not end within " + std::to_string(run.deadline.count() / 1000) + " s, and was killed";
+    return "was killed by " + signalName(static_cast<int>(run.result->signal));
+}
+
+Finding fromObservation(const Observation& o)
 {
     Finding f;
-    // SCOPED_TRACE lines follow the check, innermost first: "file:line: row".
+    f.what = whatOf(o.origin);
+    f.run = o.origin.run;
+    bool text = o.origin.kind == Origin::Kind::output || o.origin.kind == Origin::Kind::errors ||
+                o.origin.kind == Origin::Kind::line || o.origin.kind == Origin::Kind::contents ||
+                o.origin.kind == Origin::Kind::none;
+    auto signal = [](const std::string& number) { return signalName(static_cast<int>(std::stoll(number))); };
+    if (o.origin.kind == Origin::Kind::signal)
+        f.text = o.equal ? "expected anything but " + signal(o.got) + ", got that"
+                         : "expected " + signal(o.expected) + ", got " + signal(o.got);
+    else if (o.equal)
+        f.text = "expected anything but " + (text ? quotedText(o.got.substr(0, 100)) : o.got) + ", got that";
+    else if (text && o.got.size() <= 4096 && o.expected.size() <= 4096) {
+        // Paths in messages as the command shows them, unless that hid the difference.
+        std::string got = shortened(o.got), expected = shortened(o.expected);
+        f.text = got != expected ? textDifference(got, expected) : textDifference(o.got, o.expected);
+    } else if (text)
+        f.text = textDifference(o.got, o.expected);
+    else
+        f.text = "expected " + o.expected + ", got " + o.got;
+    return f;
+}
+
+// The failure's rows from its SCOPED_TRACE lines, outermost first, and the message without them.
+std::pair<std::string, std::string> rowsOf(std::string message)
+{
+    std::string row;
     if (auto at = message.find("\nGoogle Test trace:\n"); at != std::string::npos) {
         std::istringstream traces(message.substr(at + 20));
         std::vector<std::string> rows;
         for (std::string line; std::getline(traces, line);)
             if (auto colon = line.find(": "); colon != std::string::npos)
                 rows.insert(rows.begin(), line.substr(colon + 2));
-        for (const auto& row : rows)
-            f.row += (f.row.empty() ? "" : ", ") + row;
+        for (const auto& r : rows)
+            row += (row.empty() ? "" : ", ") + r;
         message.erase(at);
     }
-    std::vector<std::string> lines;
-    std::istringstream in(message);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    auto rest = [&](size_t from) {
-        std::string text;
-        for (size_t i = from; i < lines.size(); ++i)
-            text += (text.empty() ? "" : "\n") + lines[i];
-        return text;
-    };
-    static const std::regex binary("Expected: \\((.*)\\) (!=|<|<=|>|>=) \\((.*)\\), actual: (.*) vs (.*)");
-    std::smatch m;
-    if (!lines.empty() && lines[0] == "Expected equality of these values:") {
-        // "  expression" and, unless it is a literal, "    Which is: value", twice.
-        size_t i = 1;
-        std::string expressions[2], values[2];
-        for (int side = 0; side < 2 && i < lines.size(); ++side) {
-            expressions[side] = lines[i].substr(std::min<size_t>(2, lines[i].size()));
-            values[side] = expressions[side];
-            if (++i < lines.size() && lines[i].rfind("    Which is: ", 0) == 0)
-                values[side] = lines[i++].substr(14);
-        }
-        // Two texts of several lines come with their difference line by line.
-        std::string diff;
-        if (i < lines.size() && lines[i] == "With diff:")
-            for (++i; i < lines.size() && !lines[i].empty() && std::string_view("@ -+").find(lines[i][0]) != std::string_view::npos; ++i)
-                if (lines[i][0] != '@')
-                    diff += (diff.empty() ? "" : "\n") + lines[i];
-        int actual = fieldOf(expressions[0]).empty() && !fieldOf(expressions[1]).empty() ? 1 : 0;
-        f.field = fieldOf(expressions[actual]);
-        f.actual = values[actual];
-        f.expected = values[1 - actual];
-        if (f.field.empty())
-            f.field = "the check " + expressions[actual];
-        f.note = rest(i);
-        if (!diff.empty()) {
-            // The first text (-) is what the program did.
-            f.diff = "line by line, - got, + expected:\n" + diff;
-        }
-    } else if (lines.size() >= 3 && lines[0].rfind("Value of: ", 0) == 0) {
-        std::string expression = lines[0].substr(10);
-        f.field = fieldOf(expression);
-        if (f.field.empty())
-            f.field = "the check " + expression;
-        f.actual = lines[1].substr(lines[1].find(": ") + 2);
-        f.expected = lines[2].substr(lines[2].find(": ") + 2);
-        f.note = rest(3);
-    } else if (!lines.empty() && std::regex_match(lines[0], m, binary)) {
-        int actual = fieldOf(m[1]).empty() && !fieldOf(m[3]).empty() ? 3 : 1;
-        f.field = fieldOf(m[actual]);
-        if (f.field.empty())
-            f.field = "the check " + m[1].str() + " " + m[2].str() + " " + m[3].str();
-        f.actual = actual == 1 ? m[4] : m[5];
-        f.expected = std::string(m[2] == "!=" ? "anything but " : m[2].str() + " ") + (actual == 1 ? m[5] : m[4]).str();
+    return {row, message};
+}
 
-        f.note = rest(1);
-    } else if (static const std::regex thrown("C\\+\\+ exception with description \"(.*)\" thrown in (.*)\\.");
-               std::regex_match(message, m, thrown)) {
-        f.note = "the case stopped: " + m[1].str();
+// The row a run starts in: the trace a failure there would carry, taken
+// by a failure that only this function sees.
+std::string currentRow()
+{
+    testing::TestPartResultArray seen;
+    {
+        testing::ScopedFakeTestPartResultReporter only(testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
+                                                       &seen);
+        ADD_FAILURE() << "";
+    }
+    return seen.size() > 0 ? escaped(shortened(rowsOf(seen.GetTestPartResult(0).message()).first)) : "";
+}
+
+bool sameFile(const char* a, const char* b)
+{
+    return a && b && std::filesystem::path(a).filename() == std::filesystem::path(b).filename();
+}
+
+// The observation a failure is about: the last one its message printed, or
+// one the test took on the failing line; none for a check of other values.
+const Observation* aboutWhat(const testing::TestPartResult& part)
+{
+    for (auto it = current.observations.rbegin(); it != current.observations.rend(); ++it)
+        if (current.shown.count(it->object) && it->origin.kind != Origin::Kind::none)
+            return &*it;
+    constexpr long nearby = 8;  // lines: a check may span several
+    for (auto it = current.observations.rbegin(); it != current.observations.rend(); ++it)
+        if (!it->equal && sameFile(it->origin.file, part.file_name()) &&
+            std::abs(static_cast<long>(it->origin.line) - part.line_number()) <= nearby)
+            return &*it;
+    return nullptr;
+}
+
+Finding understand(const testing::TestPartResult& part)
+{
+    // An exception ends the case outside its checks: its message is the news.
+    static const std::regex thrown("C\\+\\+ exception with description \"([^]*)\" thrown in (.*)\\.");
+    auto [row, message] = rowsOf(part.message());
+    row = escaped(shortened(row));
+    Finding f;
+    const Observation* about = nullptr;
+    if (std::smatch m; std::regex_match(message, m, thrown)) {
+        f.text = "the case stopped: " + escaped(shortened(m[1].str()));
+        // Thrown out of its row, it belongs to the check before it.
+        if (row.empty() && !current.findings.empty()) {
+            row = current.findings.back().row;
+            f.run = current.findings.back().run;
+        }
+    } else if ((about = aboutWhat(part))) {
+        f = fromObservation(*about);
     } else {
-        f.note = message;
+        // The kit's own failures (a bound the program met) say all in their message.
+        constexpr std::string_view failed = "Failed\n";
+        if (message.starts_with(failed)) {
+            f.text = escaped(shortened(message.substr(failed.size())), Bytes::message);
+        } else {
+            // A check of a value the kit did not give: the check's own words.
+            std::string where = part.file_name() ? std::filesystem::path(part.file_name()).filename().string() : "";
+            f.what = "the check at " + where + ":" + std::to_string(part.line_number());
+            f.text = escaped(shortened(message), Bytes::message);
+        }
     }
-    // A search of a text: its "no position" is a huge number to the reader.
-    constexpr const char* npos = "18446744073709551615";
-    if (f.actual == npos || f.expected == npos || f.expected == std::string("anything but ") + npos) {
-        bool wanted = f.expected != npos;
-        f.expected = wanted ? "found" : "not found";
-        f.actual = f.actual == npos ? "not found" : "found";
-    }
-    // A name the check added to its message says what "it" was.
-    if (auto it = f.field.find("whether it "); it != std::string::npos && !f.note.empty() &&
-                                                f.note.find_first_of(" \n") == std::string::npos) {
-        f.field.replace(it + 8, 2, f.note);
-        f.note.clear();
-    }
-    // Modes are octal to anyone who reads them.
-    if (f.field.find("the mode of") != std::string::npos)
-        for (auto* value : {&f.expected, &f.actual})
-            if (!value->empty() && std::all_of(value->begin(), value->end(), ::isdigit)) {
-                char octal[16];
-                std::snprintf(octal, sizeof octal, "0%o", static_cast<unsigned>(std::stoul(*value)));
-                *value = octal;
+    f.row = row;
+    f.aboutEnding = f.what == "exit status" || f.what == "the signal that ended it" ||
+                    f.what == "whether it ran past its deadline";
+    if (f.run < 0)
+        // The last run of its row, if one was started in it.
+        for (int i = static_cast<int>(current.runs.size()) - 1; i >= 0; --i)
+            if (current.runs[i].row == f.row) {
+                f.run = i;
+                break;
             }
+    // A run that did not exit has no status: what happened instead is the news.
+    if (about && f.aboutEnding && f.run >= 0 && !about->equal) {
+        auto ending = endingOf(current.runs[f.run]);
+        if (!ending.empty() && about->origin.kind == Origin::Kind::status)
+            f.text = "expected " + about->expected + ", but it " + ending;
+    }
+    if (f.what.starts_with("on disk") && f.run >= 0)
+        f.after = listing(current.runs[f.run].options);
     return f;
 }
 
 // ---- The record tests/check reads ------------------------------------------------
 
-std::string spoken(std::string_view camel)
+// The report of a case: each failing check under its row and the run it followed.
+std::string reportText(bool& calls)
 {
     std::string text;
-    for (size_t i = 0; i < camel.size(); ++i) {
-        char c = camel[i];
-        // A word starts at a capital after a small letter, or at the last
-        // capital of a run that a small letter follows: "OnAFull" is "on a full".
-        auto upper = [&](size_t at) { return at < camel.size() && std::isupper(static_cast<unsigned char>(camel[at])); };
-        auto lower = [&](size_t at) { return at < camel.size() && std::islower(static_cast<unsigned char>(camel[at])); };
-        if (upper(i) && i > 0 && (!upper(i - 1) || lower(i + 1)))
-            text += ' ';
-        text += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-std::string indented(const std::string& text, const std::string& by)
-{
-    std::string out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out += by + line + "\n";
-    return out;
-}
-
-void writeRecord(const testing::TestInfo& info, const char* directory)
-{
-    const auto* result = info.result();
-    std::string status = result->Skipped() ? "skipped" : result->Failed() ? "failed" : "passed";
-    bool calls = false;
-    std::string text;
-    if (result->Skipped())
+    if (!current.skipped.empty())
         text = current.skipped + "\n";
+    // Rows that skip for one reason are told once, with their number.
+    for (size_t i = 0; i < current.rowsSkipped.size();) {
+        size_t same = i;
+        while (same < current.rowsSkipped.size() && current.rowsSkipped[same] == current.rowsSkipped[i])
+            ++same;
+        text += std::to_string(same - i) + (same - i == 1 ? " row" : " rows") + " skipped: " + current.rowsSkipped[i] + "\n";
+        i = same;
+    }
     // A table whose rows all fail alike is told by its first few.
-    constexpr int shownRuns = 3;
-    int runsShown = 0, runsLeft = 0;
+    constexpr int shownGroups = 3;
+    int groupsShown = 0, groupsLeft = 0;
+    std::optional<std::string> row;
     for (size_t i = 0; i < current.findings.size(); ++i) {
         const Finding& f = current.findings[i];
-        // An exception ends the case outside its rows: it belongs to the last one.
-        bool sameRun = i > 0 && current.findings[i - 1].run == f.run &&
-                       (current.findings[i - 1].row == f.row || f.row.empty());
-        if (!sameRun && runsShown == shownRuns) {
-            ++runsLeft;
+        bool sameGroup = i > 0 && current.findings[i - 1].run == f.run && current.findings[i - 1].row == f.row;
+        if (groupsLeft > 0 || (!sameGroup && groupsShown == shownGroups)) {
+            groupsLeft += sameGroup ? 0 : 1;
             continue;
         }
-        if (sameRun && runsLeft > 0)
-            continue;
-        if (!sameRun) {
-            ++runsShown;
-            if (!f.row.empty())
-                text += "row: " + f.row + "\n";
+        if (!sameGroup) {
+            ++groupsShown;
+            if (f.row != row.value_or(""))
+                text += f.row.empty() ? "after its rows:\n" : "row: " + f.row + "\n";
+            row = f.row;
             if (f.run >= 0) {
                 const Run& run = current.runs[f.run];
                 text += "$ " + run.command + "\n";
@@ -530,62 +531,108 @@ void writeRecord(const testing::TestInfo& info, const char* directory)
                 for (int other = 0; other < f.run; ++other)
                     if (!current.runs[other].result)
                         text += "    alongside: " + current.runs[other].command + "\n";
+                bool told = false;
+                for (size_t j = i; j < current.findings.size() && current.findings[j].run == f.run &&
+                                   current.findings[j].row == f.row; ++j)
+                    told = told || current.findings[j].aboutEnding;
+                if (auto ending = endingOf(run); !ending.empty() && !told)
+                    text += "    it " + ending + "\n";
             }
         }
-        if (!f.diff.empty())
-            text += "  " + f.field + ": " + f.diff.substr(0, f.diff.find('\n')) + "\n" +
-                    indented(f.diff.substr(f.diff.find('\n') + 1), "      ");
-        else if (!f.field.empty())
-            text += "  " + f.field + ": expected " + f.expected + ", got " + f.actual + "\n";
-        if (!f.note.empty())
-            text += indented(f.note, f.field.empty() ? "  " : "    ");
+        auto body = lines(f.text);
+        if (!f.what.empty())
+            text += "  " + f.what + ": " + (body.empty() ? "" : body[0]) + "\n";
+        else if (!body.empty())
+            text += "  " + body[0] + "\n";
+        for (size_t j = 1; j < body.size(); ++j)
+            text += "    " + body[j] + "\n";
         if (!f.after.empty())
             text += indented("left on disk: " + f.after, "    ");
     }
-    if (runsLeft > 0)
-        text += "(and " + std::to_string(runsLeft) + " more runs of this case that failed: the full log has them)\n";
+    if (groupsLeft > 0)
+        text += "(and " + std::to_string(groupsLeft) + " more runs of this case that failed: the full log has them)\n";
+    return text;
+}
+
+// The case's rows in the order they came, each failed if a check in it failed.
+std::vector<std::pair<std::string, bool>> rowsSeen()
+{
+    std::vector<std::pair<std::string, bool>> rows;
+    auto add = [&](const std::string& row, bool failed) {
+        if (row.empty())
+            return;
+        auto found = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.first == row; });
+        if (found == rows.end())
+            rows.emplace_back(row, failed);
+        else
+            found->second = found->second || failed;
+    };
+    for (const auto& run : current.runs)
+        add(run.row, false);
+    for (const auto& f : current.findings)
+        add(f.row, true);
+    return rows;
+}
+
+void writeRecord(const testing::TestInfo& info, const char* directory)
+{
+    const auto* result = info.result();
+    std::string status = result->Skipped() ? "skipped" : result->Failed() ? "failed" : "passed";
+    bool calls = false;
+    std::string text = reportText(calls);
     std::string title = spoken(suiteOf(info)) + ": " + spoken(nameOf(info));
     if (!parameterOf(info).empty())
         title += " (" + parameterOf(info) + ")";
-    std::string labels;
-    for (const auto& label : labelsOf(info))
+    std::string labels, programs;
+    for (const auto& label : labelsOf(info)) {
         labels += (labels.empty() ? "" : " ") + label;
-
-    std::string file = std::string(info.test_suite_name()) + "." + info.name();
+        programs += (programs.empty() ? "" : ", ") + jsonString(label);
+    }
+    std::string id = std::string(info.test_suite_name()) + "." + info.name();
+    std::string file = id;
     std::replace(file.begin(), file.end(), '/', '_');
-    std::ofstream out(std::string(directory) + "/" + file + ".txt");
-    out << status << "\t" << (calls ? "calls" : "plain") << "\t" << labels << "\t" << title << "\n" << text;
+    std::ofstream(std::string(directory) + "/" + file + ".txt")
+        << status << "\t" << (calls ? "calls" : "plain") << "\t" << labels << "\t" << title << "\n" << text;
+
+    std::string rows;
+    for (const auto& [row, failed] : rowsSeen())
+        rows += std::string(rows.empty() ? "" : ", ") + "{\"row\": " + jsonString(row) + ", \"status\": \"" +
+                (failed ? "failed" : status == "failed" ? "passed" : status) + "\"}";
+    for (const auto& why : current.rowsSkipped)
+        rows += std::string(rows.empty() ? "" : ", ") + "{\"row\": " + jsonString(why) + ", \"status\": \"skipped\"}";
+    std::ofstream(std::string(directory) + "/" + file + ".json")
+        << "{\"name\": " << jsonString(title) << ", \"test\": " << jsonString(id) << ", \"programs\": [" << programs
+        << "], \"status\": \"" << status << "\", \"calls\": " << (calls ? "true" : "false")
+        << ", \"reason\": " << jsonString(status == "skipped" ? current.skipped : "") << ", \"rows\": [" << rows
+        << "], \"report\": " << jsonString(status == "passed" && current.rowsSkipped.empty() ? "" : text) << "}\n";
 }
 
 class Listener : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override
     {
+        std::lock_guard lock(currentLock);
         current = Case{};
         dirNames.clear();
     }
 
     void OnTestPartResult(const testing::TestPartResult& part) override
     {
+        std::lock_guard lock(currentLock);
         if (part.skipped()) {
             std::string why = part.message();
-            current.skipped = why.rfind("Skipped\n", 0) == 0 ? why.substr(8) : why;
+            current.skipped = escaped(shortened(why.rfind("Skipped\n", 0) == 0 ? why.substr(8) : why));
             return;
         }
         if (!part.failed())
             return;
-        Finding f = understand(shortened(part.message()));
-        f.run = static_cast<int>(current.runs.size()) - 1;
-        // What a check adds to its message (the run's standard error, the
-        // expected line) is said already where both texts are shown.
-        if (f.field == "exit status" || f.field == "standard error" || f.field == "standard output")
-            f.note.clear();
-        if (f.field.rfind("on disk", 0) == 0 && f.run >= 0)
-            f.after = listing(current.runs[f.run].options);
-        current.findings.push_back(std::move(f));
+        current.findings.push_back(understand(part));
+        current.observations.clear();
+        current.shown.clear();
     }
 
     void OnTestEnd(const testing::TestInfo& info) override
     {
+        std::lock_guard lock(currentLock);
         // Labels that a passing case never lived up to are wrong too.
         if (info.result()->Passed() && !info.result()->Skipped())
             for (const auto& label : labelsOf(info))
@@ -601,21 +648,43 @@ class Listener : public testing::EmptyTestEventListener {
 
 }  // namespace
 
-bool declarePrograms(std::string_view test, std::string_view programs)
+namespace report {
+
+void declare(std::string_view test, std::string_view programs)
 {
     for (const auto& program : kit::words(programs))
         declared()[std::string(test)].push_back(program);
-    return true;
 }
 
-namespace report {
+void compared(const void* object, const Origin& origin, std::string_view got, std::string_view expected, bool equal)
+{
+    std::lock_guard lock(currentLock);
+    // Only the latest few can be what a failure is about.
+    constexpr size_t kept = 16;
+    if (current.observations.size() == kept)
+        current.observations.erase(current.observations.begin());
+    current.observations.push_back({object, origin, std::string(got), std::string(expected), equal});
+}
+
+void shown(const void* object)
+{
+    std::lock_guard lock(currentLock);
+    current.shown.insert(object);
+}
 
 void tempDir(const std::string& path, bool made)
 {
+    std::lock_guard lock(currentLock);
     if (made)
         liveDirs.push_back(path);
     else
         std::erase(liveDirs, path);
+}
+
+void rowSkipped(const std::string& why)
+{
+    std::lock_guard lock(currentLock);
+    current.rowsSkipped.push_back(why);
 }
 
 int runStarted(const Options& options)
@@ -628,19 +697,27 @@ int runStarted(const Options& options)
         std::string name = programName(arg);
         if (name.empty())
             continue;
-        current.started.insert(name);
+        {
+            std::lock_guard lock(currentLock);
+            current.started.insert(name);
+        }
         if (std::find(labels.begin(), labels.end(), name) == labels.end())
             ADD_FAILURE() << "this case runs " << name
                           << ", which its labels do not name: add it with KIT_RUNS";
     }
-    current.runs.push_back({options, commandLine(options), callsOf(options), listing(options), std::nullopt});
+    std::string row = currentRow();
+    std::lock_guard lock(currentLock);
+    current.runs.push_back({options, row, commandLine(options), callsOf(options), listing(options), std::nullopt, {}});
     return static_cast<int>(current.runs.size()) - 1;
 }
 
-void runEnded(int run, const Result& result)
+void runEnded(int run, const Result& result, Millis deadline)
 {
-    if (run >= 0 && run < static_cast<int>(current.runs.size()))
+    std::lock_guard lock(currentLock);
+    if (run >= 0 && run < static_cast<int>(current.runs.size())) {
         current.runs[run].result = result;
+        current.runs[run].deadline = deadline;
+    }
 }
 
 }  // namespace report
