@@ -569,9 +569,15 @@ TEST(Fifo, SenderComparesWhileTheFifoIsOpen)
     kit::TempDir dir;
     std::string fifo = dir / "numbers";
     // The first look at the FIFO is the fstat after the open, the second
-    // the lstat at the end.
-    const char* looks = "fstat,newfstatat,statx,lstat";
-    kit::Process sender({.argv = {NUMBERSEND, fifo}, .fault = kit::Fault{looks, "", "2", fifo, "2000000"}});
+    // the lstat at the end. ThreadSanitizer's fstat makes the fstat call
+    // itself, and strace counts each call apart: there the lstat is the
+    // first of its kind.
+#ifdef __SANITIZE_THREAD__
+    kit::Fault heldLook{"newfstatat,statx,lstat", "", "1", fifo, "2000000"};
+#else
+    kit::Fault heldLook{"fstat,newfstatat,statx,lstat", "", "2", fifo, "2000000"};
+#endif
+    kit::Process sender({.argv = {NUMBERSEND, fifo}, .fault = heldLook});
     {
         End reader(fifo, O_RDONLY);
         EXPECT_EQ(reader.read(4).size(), 4u);

@@ -335,7 +335,13 @@ TEST_P(Moving, FailureBeforeTheCopyKeepsBothFiles)
         // A name become a FIFO without a reader since its look: as the other special files.
         {"openat", "2", "f.md", "old", 0644, "ENXIO", EINVAL},
         {"fstat,newfstatat,statx", "1", "f.md", "old", 0644},
+#ifdef __SANITIZE_THREAD__
+        // ThreadSanitizer's fstat makes the fstat call itself, the first of
+        // its kind, and strace counts each call apart.
+        {"fstat", "1", "f.md", "old", 0644},
+#else
         {"fstat,newfstatat,statx", "2", "f.md", "old", 0644},
+#endif
         {"fchmod", "1", "f.md", "old", 0644},      {"ftruncate", "1", "f.md", "old", 0600},
         {"read", "1", "f.txt", "", 0600},
     };
@@ -431,7 +437,8 @@ TEST_P(Moving, ModeGoesThroughTheDescriptorBeforeTheSource)
     auto call = trace.substr(at, trace.find('\n', at) - at);
     EXPECT_NE(call.find(", 04750)"), std::string::npos) << call;
     EXPECT_TRUE(call.ends_with("= 0")) << call;
-    EXPECT_LT(at, trace.find("unlink")) << "before the source's unlink: " << trace;
+    // unlinkat: the runtime of a sanitizer may unlink files of its own.
+    EXPECT_LT(at, trace.find("unlinkat(")) << "before the source's unlink: " << trace;
     // None by name.
     EXPECT_EQ(trace.find("chmod(\""), std::string::npos) << trace;
     EXPECT_EQ(trace.find("fchmodat("), std::string::npos) << trace;
