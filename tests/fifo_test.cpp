@@ -28,23 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 const std::string prompt = "Send another number: (yes|no)";
 
-// Polls `ready` every millisecond until it holds or `deadline` has passed.
-bool waitFor(const std::function<bool()>& ready, kit::Millis deadline = 10s)
-{
-    for (auto until = Clock::now() + deadline; !ready(); std::this_thread::sleep_for(1ms))
-        if (Clock::now() > until)
-            return false;
-    return true;
-}
-
-// Whether `pid` sleeps in the open of a FIFO, waiting for the other end.
-bool waitsInOpen(pid_t pid)
-{
-    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
-    std::string where;
-    return std::getline(wchan, where) && where == "wait_for_partner";
-}
-
 // One end of a FIFO held by the test, opened without ever blocking: a read
 // end at once (retried while the path does not exist yet), a write end as
 // soon as some reader has the FIFO open.
@@ -52,7 +35,7 @@ class End {
 public:
     End(const std::string& path, int flags)
     {
-        waitFor([&] { return (fd_ = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC)) != -1; });
+        kit::waitFor([&] { return (fd_ = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC)) != -1; });
         EXPECT_NE(fd_, -1) << path << ": " << kit::errorText(errno);
     }
     ~End() { close(fd_); }
@@ -90,7 +73,7 @@ public:
         EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // Waits until the reader has taken every byte.
-    void drain() { EXPECT_TRUE(waitFor([&] { return waiting() == 0; })); }
+    void drain() { EXPECT_TRUE(kit::waitFor([&] { return waiting() == 0; })); }
     // Whether some writer has opened the FIFO and gone since this read end
     // was opened: until one has, the end never polls POLLHUP.
     bool writerCameAndWent() const
@@ -177,7 +160,7 @@ TEST(Fifo, NumbersArriveInOrderAndNoInAnyCaseEndsBoth)
             makeFifo(fifo, 0600);
         kit::Process sender({.argv = {NUMBERSEND, fifo},
                              .input = std::string("yes n\n\nnoo  none\t") + ending + "\nyes\n"});
-        ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+        ASSERT_TRUE(kit::waitFor([&] { return kit::exists(fifo); }));
         EXPECT_EQ(kit::modeOf(fifo), existing ? 0600u : 0640u);
         kit::Process receiver({.argv = {NUMBERRECV, fifo}});
         auto s = sender.finish();
@@ -199,7 +182,7 @@ TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
     kit::TempDir dir;
     std::string fifo = dir / "numbers";
     kit::Process sender({.argv = {NUMBERSEND, fifo}});
-    ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+    ASSERT_TRUE(kit::waitFor([&] { return kit::exists(fifo); }));
     kit::Process receiver({.argv = {NUMBERRECV, fifo}});
     ASSERT_TRUE(sender.readLine().has_value());
     ASSERT_EQ(sender.readLine(), prompt) << "each prompt is out before the answer is read";
@@ -207,7 +190,7 @@ TEST(Fifo, SeveralWordsOnALineEndWithoutWaitingForMoreInput)
     ASSERT_TRUE(sender.readLine().has_value());
     EXPECT_EQ(sender.readLine(), prompt);
     // Standard input stays open: the second word alone ends the sending.
-    EXPECT_TRUE(waitFor([&] { return sender.exited(); }));
+    EXPECT_TRUE(kit::waitFor([&] { return sender.exited(); }));
     EXPECT_EQ(sender.finish().status, 0);
     auto r = receiver.finish();
     EXPECT_EQ(kit::lines(r.out).size(), 2u);
@@ -546,19 +529,6 @@ const std::vector<long> statCalls = {
     SYS_statx,
 };
 
-// Whether the process that the tracer `tracer` started is held in one of `calls`.
-bool heldIn(pid_t tracer, const std::vector<long>& calls)
-{
-    std::string task = "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children";
-    std::ifstream children(task);
-    pid_t traced = 0;
-    if (!(children >> traced))
-        return false;
-    std::ifstream syscall("/proc/" + std::to_string(traced) + "/syscall");
-    long number = -1;
-    return syscall >> number && std::find(calls.begin(), calls.end(), number) != calls.end();
-}
-
 // The name is compared with the FIFO while the FIFO is still open, so that
 // its inode cannot have been given to a file that took the name. Here the
 // comparison is held back, the reader gone, while the name is replaced by
@@ -583,7 +553,7 @@ TEST(Fifo, SenderComparesWhileTheFifoIsOpen)
         EXPECT_EQ(reader.read(4).size(), 4u);
     }
     sender.send("no\n");
-    ASSERT_TRUE(waitFor([&] { return heldIn(sender.pid(), statCalls); }));
+    ASSERT_TRUE(kit::waitFor([&] { return kit::heldIn(sender.pid(), statCalls); }));
     ASSERT_EQ(unlink(fifo.c_str()), 0);
     kit::writeFile(fifo, "someone's file", 0644);
     auto s = sender.finish();
@@ -651,7 +621,7 @@ TEST(Fifo, ProbeWhileTheNumbersFlowAndAfter)
     kit::TempDir dir;
     std::string fifo = dir / "numbers";
     kit::Process sender({.argv = {NUMBERSEND, fifo}});
-    ASSERT_TRUE(waitFor([&] { return kit::exists(fifo); }));
+    ASSERT_TRUE(kit::waitFor([&] { return kit::exists(fifo); }));
     kit::Process receiver({.argv = {NUMBERRECV, fifo}});
     auto number = sender.readLine();
     ASSERT_EQ(sender.readLine(), prompt);
@@ -678,10 +648,10 @@ TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
     makeFifo(fifo, 0600);
     {
         kit::Process receiver({.argv = {NUMBERRECV, fifo}});
-        ASSERT_TRUE(waitFor([&] { return waitsInOpen(receiver.pid()); }));
+        ASSERT_TRUE(kit::waitFor([&] { return kit::waitsInOpen(receiver.pid()); }));
         EXPECT_EQ(probe("-w", fifo), probeLine("-w", "no"));
         // The probe's close wakes the waiting open for an instant; it sleeps again.
-        EXPECT_TRUE(waitFor([&] { return waitsInOpen(receiver.pid()); }, 2s))
+        EXPECT_TRUE(kit::waitFor([&] { return kit::waitsInOpen(receiver.pid()); }, 2s))
             << "a probe of its own end leaves it waiting";
         EXPECT_EQ(probe("-r", fifo), probeLine("-r", "yes"));
         auto r = receiver.finish(5s);
@@ -690,9 +660,9 @@ TEST(Fifo, ProbeCountsAndReleasesAWaitingOpen)
         EXPECT_EQ(r.status, 0);
     }
     kit::Process sender({.argv = {NUMBERSEND, fifo}, .input = "yes\n"});
-    ASSERT_TRUE(waitFor([&] { return waitsInOpen(sender.pid()); }));
+    ASSERT_TRUE(kit::waitFor([&] { return kit::waitsInOpen(sender.pid()); }));
     EXPECT_EQ(probe("-r", fifo), probeLine("-r", "no"));
-    EXPECT_TRUE(waitFor([&] { return waitsInOpen(sender.pid()); }, 2s));
+    EXPECT_TRUE(kit::waitFor([&] { return kit::waitsInOpen(sender.pid()); }, 2s));
     EXPECT_EQ(probe("-w", fifo), probeLine("-w", "yes"));
     auto s = sender.finish(5s);
     EXPECT_EQ(s.err, kit::perrorLine("....", EPIPE));

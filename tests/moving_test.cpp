@@ -105,38 +105,6 @@ void expectFailed(const kit::Result& r, const std::string& message, int errnum)
     kit::expectFailure(r, kit::perrorLine(message, errnum));
 }
 
-bool waitFor(const std::function<bool()>& ready)
-{
-    for (auto until = std::chrono::steady_clock::now() + 10s; !ready(); std::this_thread::sleep_for(1ms))
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-    return true;
-}
-
-// Whether `pid` sleeps in the open of a FIFO, waiting for the other end.
-bool waitsInOpen(pid_t pid)
-{
-    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
-    std::string where;
-    return std::getline(wchan, where) && where == "wait_for_partner";
-}
-
-// Whether the program that strace `tracer` runs is held at the entry of
-// system call `number`, with `second` as its second argument if given.
-bool heldIn(pid_t tracer, long number, std::optional<unsigned long> second)
-{
-    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
-    pid_t tracee;
-    if (!(children >> tracee))
-        return false;
-    std::ifstream syscall("/proc/" + std::to_string(tracee) + "/syscall");
-    long call;
-    unsigned long first, argument;
-    if (!(syscall >> call >> std::hex >> first >> argument))
-        return false;
-    return call == number && (!second || argument == *second);
-}
-
 // SIGXFSZ ignored while it lives, so that a program started now sees EFBIG.
 struct IgnoreXfsz {
     IgnoreXfsz() { signal(SIGXFSZ, SIG_IGN); }
@@ -523,9 +491,9 @@ TEST_P(Moving, FifoRefusedUnopened)
         if (!kit::exists(dir / "f.txt"))
             kit::writeFile(dir / "f.txt", "source", 0640);
         kit::Process peer({.argv = row.peer, .cwd = dir.path()});
-        ASSERT_TRUE(waitFor([&] { return waitsInOpen(peer.pid()); })) << "the peer never came to open";
+        ASSERT_TRUE(kit::waitFor([&] { return kit::waitsInOpen(peer.pid()); })) << "the peer never came to open";
         expectFailed(kit::run({.argv = moveArgs(GetParam(), dir.path()), .deadline = 5s}), "...", EINVAL);
-        EXPECT_TRUE(waitsInOpen(peer.pid())) << "the peer's open was answered";
+        EXPECT_TRUE(kit::waitsInOpen(peer.pid())) << "the peer's open was answered";
     }
 }
 
@@ -636,7 +604,7 @@ TEST_P(Moving, SourceRemovedOnlyWhereItWasCopiedFrom)
         kit::makeDir(dir / "theirs");
         kit::writeFile(dir / "theirs/f.txt", "root's other file", 0600);
         kit::Process move({.argv = moveArgs(GetParam(), dir / "p/s"), .fault = row.hold});
-        ASSERT_TRUE(waitFor([&] { return heldIn(move.pid(), row.heldIn, row.second); })) << "never held";
+        ASSERT_TRUE(kit::waitFor([&] { return kit::heldIn(move.pid(), {row.heldIn}, row.second); })) << "never held";
         auto swap = kit::run({.argv = {"sh", "-c", row.swap}, .cwd = dir / row.swapIn, .unprivileged = true});
         ASSERT_EQ(swap.status, 0) << swap.err;
         auto r = move.finish();

@@ -29,18 +29,6 @@ constexpr std::string_view prefix = "Server response: ";
 constexpr const char* serverZone = "TZ=XYZ-5:45";
 constexpr long serverOffset = 5 * 3600 + 45 * 60;
 
-// Polls `ready` every 10 ms until it holds or `deadline` has passed.
-bool waitFor(const std::function<bool()>& ready, kit::Millis deadline = 10s)
-{
-    auto until = std::chrono::steady_clock::now() + deadline;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
 sockaddr_in loopback(uint16_t port)
 {
     sockaddr_in address{};
@@ -55,7 +43,7 @@ sockaddr_in loopback(uint16_t port)
 int connectTo(uint16_t port, kit::Millis deadline = 10s)
 {
     int fd = -1;
-    waitFor([&] {
+    kit::waitFor([&] {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address = loopback(port);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
@@ -154,14 +142,14 @@ protected:
     {
         args.insert(args.begin(), SERVER);
         auto server = std::make_unique<kit::Process>(kit::Options{.argv = args, .env = {serverZone}});
-        EXPECT_TRUE(waitFor([&] { return waitsInAccept(server->pid()); }));
+        EXPECT_TRUE(kit::waitFor([&] { return waitsInAccept(server->pid()); }));
         return server;
     }
 
     // SIGTERM, then the one more connection that lets the server stop.
     static kit::Result stop(kit::Process& server)
     {
-        EXPECT_TRUE(waitFor([&] { return waitsInAccept(server.pid()); }));
+        EXPECT_TRUE(kit::waitFor([&] { return waitsInAccept(server.pid()); }));
         server.kill(SIGTERM);
         EXPECT_EQ(fetchLine().size(), 25u);
         return server.finish(10s);
@@ -219,7 +207,7 @@ TEST_F(NetworkServer, SigtermStopsAfterOneMoreConnection)
     ASSERT_EQ(fetchLine().size(), 25u);
 
     // Nothing happens until a client comes, a second SIGTERM included.
-    ASSERT_TRUE(waitFor([&] { return waitsInAccept(server->pid()); }));
+    ASSERT_TRUE(kit::waitFor([&] { return waitsInAccept(server->pid()); }));
     server->kill(SIGTERM);
     std::this_thread::sleep_for(200ms);
     EXPECT_FALSE(server->exited());
@@ -260,7 +248,7 @@ TEST_F(NetworkServer, TwoServersShareThePort)
 
     // Each stops only once the system has handed it a connection of its own.
     // (A connection waiting in the queue of one that stops is reset.)
-    waitFor([&] { return (first->exited() && second->exited()) || (fetchLine(0ms), false); });
+    kit::waitFor([&] { return (first->exited() && second->exited()) || (fetchLine(0ms), false); });
     for (auto* server : {first.get(), second.get()}) {
         auto r = server->finish(10s);
         EXPECT_EQ(r.status, 0);
@@ -345,7 +333,7 @@ TEST_P(AcceptFailure, EndsTheServerOnlyWhenTheSocketIsAtFault)
         // To the main thread: while strace holds it, a signal to the process
         // may land on ThreadSanitizer's own thread, which never handles it.
         syscall(SYS_tgkill, server, server, SIGTERM);
-        EXPECT_TRUE(waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
+        EXPECT_TRUE(kit::waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
         EXPECT_EQ(strace.finish(10s).status, 0);
         return;
     }
@@ -405,7 +393,7 @@ TEST_P(ThreadCreateFailure, CostsOnlyWhatCannotBeHelped)
         pid_t server = tracee(strace.pid());
         ASSERT_GT(server, 0);
         syscall(SYS_tgkill, server, server, SIGTERM);  // to the main thread, as above
-        EXPECT_TRUE(waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
+        EXPECT_TRUE(kit::waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
     }
     auto r = strace.finish(10s);
     EXPECT_EQ(r.err, f.err);
@@ -463,7 +451,7 @@ TEST_F(NetworkServer, EndingThreadCostsNoConnectionUnderAProcessLimit)
     pid_t server = tracee(strace.pid());
     ASSERT_GT(server, 0);
     syscall(SYS_tgkill, server, server, SIGTERM);  // to the main thread, as above
-    EXPECT_TRUE(waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
+    EXPECT_TRUE(kit::waitFor([&] { return strace.exited() || (fetchLine(0ms), false); }));
     auto r = strace.finish(10s);
     EXPECT_EQ(r.status, 0);
     // strace may speak up when the server ends while its last thread is held back.
@@ -671,7 +659,7 @@ TEST(NetworkClient, WriteToResetConnectionFails)
     });  // the peer's close now resets
     kit::Process client({.argv = {CLIENT, "127.0.0.1", peer.port()}});
     // The client's socket leaves the table once the reset has reached it.
-    EXPECT_TRUE(waitFor([&] { return accepted && connectionsTo(peer.number()) == 0; }));
+    EXPECT_TRUE(kit::waitFor([&] { return accepted && connectionsTo(peer.number()) == 0; }));
     client.send("x\n");
     auto r = client.finish(10s);
     EXPECT_EQ(r.signal, 0);

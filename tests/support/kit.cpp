@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <tuple>
 
@@ -674,6 +675,35 @@ Result run(const Options& options)
 {
     Process process(options);
     return process.finish(options.deadline);
+}
+
+bool waitFor(const std::function<bool()>& ready, Millis deadline)
+{
+    for (auto until = Clock::now() + deadline; !ready(); std::this_thread::sleep_for(1ms))
+        if (Clock::now() > until)
+            return false;
+    return true;
+}
+
+bool waitsInOpen(pid_t pid)
+{
+    std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+    std::string where;
+    return std::getline(wchan, where) && where == "wait_for_partner";
+}
+
+bool heldIn(pid_t tracer, const std::vector<long>& numbers, std::optional<unsigned long> second)
+{
+    std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) + "/children");
+    pid_t tracee;
+    if (!(children >> tracee))
+        return false;
+    std::ifstream syscall("/proc/" + std::to_string(tracee) + "/syscall");
+    long call;
+    unsigned long first, argument;
+    if (!(syscall >> call >> std::hex >> first >> argument))
+        return false;
+    return std::find(numbers.begin(), numbers.end(), call) != numbers.end() && (!second || argument == *second);
 }
 
 const char* program(std::string_view name)

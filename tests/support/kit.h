@@ -133,6 +133,15 @@ private:
 
 Result run(const Options& options);
 
+// Polls `ready` every millisecond until it holds or `deadline` has passed.
+bool waitFor(const std::function<bool()>& ready, Millis deadline = 10s);
+// Whether process `pid` sleeps in the open of a FIFO, waiting for the other end.
+bool waitsInOpen(pid_t pid);
+// Whether the program that strace `tracer` runs (its first child) is held at
+// the entry of one of the system calls `numbers`, with `second` as its
+// second argument if given: the moment a test widens with a held call.
+bool heldIn(pid_t tracer, const std::vector<long>& numbers, std::optional<unsigned long> second = {});
+
 // The suite's program `name` as the tests start it: the executable of that
 // name in the directory that SYSDRILLS_PROGRAMS names, if it holds one (a
 // stand-in: a cross build's program, a learner's own), else the build's own.
