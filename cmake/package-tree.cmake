@@ -4,7 +4,8 @@
 # the mode a system's own have, whatever the packager's umask, so that the
 # package is the same whoever builds it and wherever.
 set(tree "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
-file(GLOB programs "${tree}/${CPACK_SYSDRILLS_BINDIR}/*" "${tree}/lib/sysdrills/tests/*_test")
+file(GLOB programs "${tree}/${CPACK_SYSDRILLS_BINDIR}/*" "${tree}/lib/sysdrills/tests/*_test"
+     "${tree}/lib/sysdrills/tests/sandbox-init")
 foreach(program IN LISTS programs)
   execute_process(COMMAND ${CPACK_SYSDRILLS_STRIP} --remove-section=.comment --remove-section=.note
                           "${program}" COMMAND_ERROR_IS_FATAL ANY)

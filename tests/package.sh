@@ -50,6 +50,7 @@ check)
   expect usr/share/man/man1/sysdrills-check.1.gz -rw-r--r--
   expect usr/lib/sysdrills/tests/programs -rw-r--r--
   expect usr/lib/sysdrills/tests/check-calls.sh -rw-r--r--
+  expect usr/lib/sysdrills/tests/sandbox-init -rwxr-xr-x
   [ "$(cat "$dir/root/usr/lib/sysdrills/tests/programs" 2>/dev/null)" = "$(printf '%s\n' "${@##*/}")" ] ||
     { echo "/usr/lib/sysdrills/tests/programs does not list the programs in their order" >&2; failed=1; }
   testBinaries=("$dir"/root/usr/lib/sysdrills/tests/*_test)
